@@ -1,0 +1,58 @@
+#include "app/input.h"
+
+#include <SDL/SDL.h>
+
+#include <iostream>
+
+#include "app/exit.h"
+#include "app/settings.h"
+#include "camera/flight.h"
+#include "store/data_set.h"
+
+float move_speed = 20.0f;
+
+namespace {
+
+void print_vector(const char* label, const Vec4& v) {
+    std::cout << label << v.x << ", " << v.y << ", " << v.z << "\n";
+}
+
+void start_flight_from_click(int mx, int my) {
+    const MinimapRect& r = minimap_rect;
+    flight_start = FlightView{ipos->x, ipos->z, ipos->y};
+    const double fx = double(mx - r.x) / double(r.w);
+    const double fz = double(my - r.y) / double(r.h);
+    flight_target =
+        FlightView{float(fx * 131072.0 - 16384.0), float(fz * 65536.0 - 16384.0), ipos->y};
+    flight_running = 1;
+}
+
+}  // namespace
+
+void input_step(const uint8_t* keys, uint32_t buttons, int mx, int my, uint32_t modifiers) {
+    const MinimapRect& r = minimap_rect;
+    if ((buttons & SDL_BUTTON(1)) && flight_running == 0 && viewer_settings.showMinimap == 1 &&
+        r.x <= mx && mx < r.x + r.w && r.y <= my && my < r.y + r.h)
+        start_flight_from_click(mx, my);
+
+    if (modifiers & KMOD_LSHIFT) move_speed = 80.0f;
+    if (modifiers & KMOD_RSHIFT) move_speed = 5.0f;
+
+    if (keys[SDLK_w] || keys[SDLK_UP]) camera->move_forward_clamped(-move_speed);
+    if (keys[SDLK_s] || keys[SDLK_DOWN]) camera->move_forward_clamped(move_speed);
+    if (keys[SDLK_a] || keys[SDLK_LEFT]) camera->move_right_clamped(move_speed);
+    if (keys[SDLK_d] || keys[SDLK_RIGHT]) camera->move_right_clamped(-move_speed);
+    if (keys[SDLK_r] || keys[SDLK_RCTRL]) camera->move_up_clamped(move_speed);
+    if (keys[SDLK_f] || keys[SDLK_KP0]) camera->move_up_clamped(-move_speed);
+
+    if (keys[SDLK_p]) {
+        std::cout << "\n";
+        print_vector("ipos = ", *ipos);
+        print_vector("istr = ", *istr);
+        print_vector("iup = ", *iup);
+        print_vector("ifor = ", *ifor);
+        std::cout << "\n" << std::flush;
+    }
+
+    if (keys[SDLK_ESCAPE] || keys[SDLK_q]) exit_program(0, "<ESC> or <q> pressed. clean up!\n");
+}

@@ -1,0 +1,229 @@
+#include "store/tile_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "app/console.h"
+#include "app/exit.h"
+
+namespace {
+
+const char kOpenFailure[] = "failed to load  at least one ezw file!";
+
+std::string line(const char* fmt, long long a = 0, long long b = 0, long long c = 0,
+                 long long d = 0) {
+    char text[200];
+    snprintf(text, sizeof text, fmt, a, b, c, d);
+    return text;
+}
+
+int64_t file_length(FILE* f) {
+    if (fseek(f, 0, SEEK_END) != 0) return -1;
+    const long len = ftell(f);
+    rewind(f);
+    return len;
+}
+
+}  // namespace
+
+const char* index_message(int level) {
+    return level == 2 ? "an error occured while building the index-structure for accessing the "
+                        "compressed tiles"
+                      : "error occured while building the index-structure for accessing the "
+                        "compressed tiles";
+}
+
+bool check_tile_header(const TileSetHeader& h, int64_t file_len, int level, std::string& why) {
+    if (file_len < kTileHeaderSize) {
+        why = line("the file holds %lld bytes, less than its 24-byte header", file_len);
+        return false;
+    }
+    // Offsets into the payload are stored in 32-bit index slots.
+    if (file_len - kTileHeaderSize > 0x7fffffff) {
+        why = "the file is larger than 2 GiB";
+        return false;
+    }
+    if (h.tiles_x <= 0 || h.tiles_y <= 0) {
+        why = line("the tile grid must be positive (tiles_x %lld, tiles_y %lld)", h.tiles_x,
+                   h.tiles_y);
+        return false;
+    }
+    const int32_t expect = level_merged_size(level);
+    if (h.merged_w != expect || h.merged_h != expect) {
+        why = line("merged size is %lld x %lld, level %lld needs ", h.merged_w, h.merged_h, level) +
+              std::to_string(expect) + " x " + std::to_string(expect);
+        return false;
+    }
+    if (h.tiles_x != h.merged_w / 64 || h.tiles_y != h.merged_h / 64) {
+        why = line("tile grid %lld x %lld does not match the merged size %lld x %lld", h.tiles_x,
+                   h.tiles_y, h.merged_w, h.merged_h);
+        return false;
+    }
+    return true;
+}
+
+IndexResult walk_tile_records(const TileSetHeader& h, const uint8_t* payload, int64_t len,
+                              int32_t* index, std::string& why) {
+    const int64_t slots = int64_t(h.tiles_x) * int64_t(h.tiles_y);
+    int64_t offset = 0;
+    int64_t k = 0;
+    while (offset < len) {
+        if (k >= slots) return IndexResult::too_many_records;
+        if (len - offset < kRecordHeaderSize) {
+            why = line("record %lld is cut short inside its 9-byte header", k);
+            return IndexResult::malformed;
+        }
+        const uint8_t* rec = payload + offset;
+        const uint32_t dom_len = read_u32le(rec + 1);
+        const uint32_t sub_len = read_u32le(rec + 5);
+        if (sub_len > kMaxStreamBytes) {
+            why = line("record %lld has sub_len %lld, more than 4096", k, sub_len);
+            return IndexResult::malformed;
+        }
+        if (!h.compressed && dom_len > kMaxStreamBytes) {
+            why = line("record %lld has dom_len %lld, more than 4096 in a stored file", k, dom_len);
+            return IndexResult::malformed;
+        }
+        const int64_t end = offset + kRecordHeaderSize + int64_t(dom_len) + int64_t(sub_len);
+        if (end > len) {
+            why = line("record %lld ends past the end of the file", k);
+            return IndexResult::malformed;
+        }
+        index[k] = int32_t(offset);
+        offset = end;
+        ++k;
+    }
+    if (k != slots) {
+        why = line("the file holds %lld tile records, the grid needs %lld", k, slots);
+        return IndexResult::malformed;
+    }
+    return IndexResult::ok;
+}
+
+void build_tile_index(TileSet& set, int64_t payload_len, int level, const char* filename) {
+    std::string why;
+    switch (walk_tile_records(set.header, set.data, payload_len, set.index, why)) {
+        case IndexResult::ok:
+            return;
+        case IndexResult::too_many_records:
+            exit_program(1, "%s", index_message(level));
+        case IndexResult::malformed:
+            fprintf(stderr, "%s: %s\n", filename, why.c_str());
+            exit_program(1, "%s", index_message(level));
+    }
+}
+
+void load_residual_level(const char* r_name, const char* g_name, const char* b_name,
+                         ResidualLevel& entry, int level) {
+    const char* names[3] = {r_name, g_name, b_name};
+    TileSet** sets[3] = {&entry.R, &entry.G, &entry.B};
+    for (TileSet** s : sets) {
+        *s = new (std::nothrow) TileSet();
+        if (!*s) exit_program(1, "out of mem!");
+        (*s)->index = nullptr;
+        (*s)->data = nullptr;
+    }
+    FILE* files[3] = {nullptr, nullptr, nullptr};
+    for (int c = 0; c < 3; ++c) {
+        files[c] = fopen(names[c], "rb");
+        if (!files[c]) exit_program(1, "%s", kOpenFailure);
+    }
+    fprintf(console_out, "successfully opened the 3 files for reading\n");
+
+    int64_t lengths[3];
+    for (int c = 0; c < 3; ++c) {
+        lengths[c] = file_length(files[c]);
+        if (c == 0) {
+            fprintf(console_out, "file_lenR = %lld\n", (long long)lengths[0]);
+            fprintf(console_out, "file_lenR without header = %lld\n",
+                    (long long)(lengths[0] - kTileHeaderSize));
+            fprintf(console_out, "headersize type = %d\n", kTileHeaderSize);
+        }
+    }
+
+    for (int c = 0; c < 3; ++c) {
+        TileSet& set = **sets[c];
+        memset(&set.header, 0, sizeof set.header);
+        if (lengths[c] < kTileHeaderSize ||
+            fread(&set.header, 1, kTileHeaderSize, files[c]) != size_t(kTileHeaderSize)) {
+            fprintf(stderr, "%s: the file is shorter than its 24-byte header\n", names[c]);
+            exit_program(1, "%s", kOpenFailure);
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        std::string why;
+        if (!check_tile_header((*sets[c])->header, lengths[c], level, why)) {
+            fprintf(stderr, "%s: %s\n", names[c], why.c_str());
+            exit_program(1, "%s", index_message(level));
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        TileSet& set = **sets[c];
+        const size_t slots = size_t(set.header.tiles_x) * size_t(set.header.tiles_y);
+        set.index = static_cast<int32_t*>(calloc(slots, sizeof(int32_t)));
+        if (!set.index) exit_program(1, "out of mem!");
+    }
+    for (int c = 0; c < 3; ++c) {
+        TileSet& set = **sets[c];
+        set.data_len = lengths[c] - kTileHeaderSize;
+        set.data = static_cast<uint8_t*>(malloc(size_t(set.data_len > 0 ? set.data_len : 1)));
+        if (!set.data) exit_program(1, "out of mem!");
+    }
+    fprintf(console_out, "reading in compressed tile-data\n");
+    for (int c = 0; c < 3; ++c) {
+        TileSet& set = **sets[c];
+        if (fread(set.data, 1, size_t(set.data_len), files[c]) != size_t(set.data_len)) {
+            fprintf(stderr, "%s: the file ended before its %lld payload bytes were read\n",
+                    names[c], (long long)set.data_len);
+            exit_program(1, "%s", kOpenFailure);
+        }
+    }
+    fprintf(console_out, "read compressed tile-data\n");
+    for (FILE* f : files) fclose(f);
+    for (int c = 0; c < 3; ++c) build_tile_index(**sets[c], (*sets[c])->data_len, level, names[c]);
+}
+
+bool parse_tile_file(const uint8_t* bytes, size_t len, int level, TileSet& set, std::string& why) {
+    set.index = nullptr;
+    set.data = nullptr;
+    set.data_len = 0;
+    if (len < size_t(kTileHeaderSize)) {
+        why = line("the file holds %lld bytes, less than its 24-byte header", (long long)len);
+        return false;
+    }
+    memcpy(&set.header, bytes, kTileHeaderSize);
+    if (!check_tile_header(set.header, int64_t(len), level, why)) return false;
+    const size_t slots = size_t(set.header.tiles_x) * size_t(set.header.tiles_y);
+    set.data_len = int64_t(len) - kTileHeaderSize;
+    set.index = static_cast<int32_t*>(calloc(slots, sizeof(int32_t)));
+    set.data = static_cast<uint8_t*>(malloc(size_t(set.data_len > 0 ? set.data_len : 1)));
+    if (!set.index || !set.data) {
+        why = "out of memory";
+    } else {
+        memcpy(set.data, bytes + kTileHeaderSize, size_t(set.data_len));
+        switch (walk_tile_records(set.header, set.data, set.data_len, set.index, why)) {
+            case IndexResult::ok:
+                return true;
+            case IndexResult::too_many_records:
+                why = "more tile records than the grid has slots";
+                break;
+            case IndexResult::malformed:
+                break;
+        }
+    }
+    free(set.index);
+    free(set.data);
+    set.index = nullptr;
+    set.data = nullptr;
+    return false;
+}
+
+void free_tile_set(TileSet*& set) {
+    if (!set) return;
+    free(set->index);
+    free(set->data);
+    delete set;
+    set = nullptr;
+}
