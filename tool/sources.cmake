@@ -1,13 +1,11 @@
 pkg_check_modules(VIPS REQUIRED IMPORTED_TARGET vips-cpp)
 pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 find_package(CLI11 CONFIG QUIET)
-set(QUORVIK_TOOL_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/main.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/render_cmd.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/dataset_cmd.cpp
-)
+# Every .cpp in tool/ and its subfolders belongs to quorvik-tool.
+file(GLOB_RECURSE QUORVIK_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 add_executable(quorvik-tool ${QUORVIK_TOOL_SOURCES})
-target_link_libraries(quorvik-tool PRIVATE quorvik_core PkgConfig::VIPS PkgConfig::DEFLATE)
+target_include_directories(quorvik-tool PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(quorvik-tool PRIVATE quorvik_core PkgConfig::VIPS PkgConfig::DEFLATE pthread)
 if(TARGET CLI11::CLI11)
   target_link_libraries(quorvik-tool PRIVATE CLI11::CLI11)
 endif()

@@ -1,0 +1,3 @@
+#!/bin/sh
+echo "no fuzz targets yet" >&2
+exit 1

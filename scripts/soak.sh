@@ -1,0 +1,3 @@
+#!/bin/sh
+echo "no soak test yet" >&2
+exit 1
