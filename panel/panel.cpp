@@ -88,7 +88,10 @@ GtkWidget* create_panel() {
     GtkWidget* label4 = make_label("  frames per second");
     gtk_box_pack_end(GTK_BOX(hbox1), label4, TRUE, TRUE, 0);
     gtk_misc_set_alignment(GTK_MISC(label4), 0.0f, 0.5f);
-    GtkObject* fps_adjustment = gtk_adjustment_new(25, 5, 100, 1, 10, 10);
+    // Whole frames per second from 5 to 100, stepping by 1 and paging by 10. GTK 2.24 ignores a
+    // spin button's page size when clamping (100 stays reachable) but warns on standard error
+    // about a non-zero one every time the panel is built, so the page size is 0.
+    GtkObject* fps_adjustment = gtk_adjustment_new(25, 5, 100, 1, 10, 0);
     GtkWidget* spinbutton1 = gtk_spin_button_new(GTK_ADJUSTMENT(fps_adjustment), 1.0, 0);
     gtk_widget_show(spinbutton1);
     pack(hbox1, spinbutton1, FALSE);
