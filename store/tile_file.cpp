@@ -70,7 +70,14 @@ IndexResult walk_tile_records(const TileSetHeader& h, const uint8_t* payload, in
     int64_t offset = 0;
     int64_t k = 0;
     while (offset < len) {
-        if (k >= slots) return IndexResult::too_many_records;
+        if (k >= slots) {
+            // Fewer than a record header's bytes cannot be one more record: they are junk.
+            if (len - offset < kRecordHeaderSize) {
+                why = line("%lld bytes follow the last tile record", len - offset);
+                return IndexResult::malformed;
+            }
+            return IndexResult::too_many_records;
+        }
         if (len - offset < kRecordHeaderSize) {
             why = line("record %lld is cut short inside its 9-byte header", k);
             return IndexResult::malformed;
