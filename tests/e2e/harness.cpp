@@ -252,9 +252,12 @@ XServer::XServer() {
         redirect(1, "/dev/null", O_WRONLY);
         redirect(2, "/dev/null", O_WRONLY);
         // Xvfb picks a free display number itself and writes it to the descriptor once ready.
+        // -noreset: by default the server resets whenever its last client disconnects, and a
+        // connection attempted during the reset is refused; SDL's start-up opens and closes one
+        // connection just before opening the real one.
         const std::string fd = std::to_string(fds[1]);
         execl(xvfb.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-              "-nolisten", "tcp", static_cast<char*>(nullptr));
+              "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -282,6 +285,19 @@ XServer::XServer() {
         return;
     }
     display_ = ":" + number;
+    // Only hand the display out once a client can really connect to it.
+    while (ms_since(t0) < 10000) {
+        if (Display* probe = XOpenDisplay(display_.c_str())) {
+            XCloseDisplay(probe);
+            return;
+        }
+        sleep_ms(20);
+    }
+    std::cerr << "[e2e] Xvfb announced " << display_ << " but accepts no connection\n";
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    display_.clear();
 }
 
 XServer::~XServer() {
