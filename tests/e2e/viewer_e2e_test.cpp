@@ -1,27 +1,32 @@
-// The viewer as a user meets it: start-up log, the ways out, window resizes, failing data sets.
+// The viewer as a user meets it: the start-up log, the ways out, window resizes and data sets
+// that fail to load.
 #include <signal.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <string>
 
+#include "store/data_set.h"
 #include "tests/e2e/harness.h"
 #include "tests/support/fixture.h"
 
 namespace {
 
+const char kClosingLines[] = "\n\n\tcleaned up successfully\n";
+
 // The toolkit may log its own warnings ("(quorvik:PID): Gtk-WARNING **: ...", each after a blank
 // line); they are not the viewer's messages.
 std::string without_toolkit_noise(const std::string& text) {
-    std::string out, line;
+    std::string out;
     size_t pos = 0;
     while (pos < text.size()) {
         const size_t end = text.find('\n', pos);
-        line = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos + 1);
+        const std::string line =
+            text.substr(pos, end == std::string::npos ? std::string::npos : end - pos + 1);
         pos = end == std::string::npos ? text.size() : end + 1;
         const bool toolkit =
             line.rfind("(quorvik:", 0) == 0 && line.find(" **: ") != std::string::npos;
         if (toolkit) {
-            if (out.size() >= 1 && out.back() == '\n' &&
+            if (!out.empty() && out.back() == '\n' &&
                 (out.size() == 1 || out[out.size() - 2] == '\n'))
                 out.pop_back();
             continue;
@@ -31,7 +36,55 @@ std::string without_toolkit_noise(const std::string& text) {
     return out;
 }
 
-TEST(ViewerExit, QuitKeyEndsCleanly) {
+// The banner's wording is free; it is the first line and names the product.
+std::string split_banner(const std::string& out, std::string& rest) {
+    const size_t nl = out.find('\n');
+    if (nl == std::string::npos) {
+        rest.clear();
+        return out;
+    }
+    rest = out.substr(nl + 1);
+    return out.substr(0, nl);
+}
+
+std::string filenames_line(int sub, int level) {
+    return "filenames: " + data_path(tile_file_name(sub, level, 'R')) + " " +
+           data_path(tile_file_name(sub, level, 'G')) + " " +
+           data_path(tile_file_name(sub, level, 'B')) + "\n";
+}
+
+// What loading one residual level prints, with the R file's length taken from the data set.
+std::string level_lines(const std::string& workdir, int sub, int level) {
+    const auto len =
+        std::filesystem::file_size(workdir + "/ezw_data/" + tile_file_name(sub, level, 'R'));
+    return "successfully opened the 3 files for reading\n"
+           "file_lenR = " +
+           std::to_string(len) + "\nfile_lenR without header = " + std::to_string(len - 24) +
+           "\nheadersize type = 24\n"
+           "reading in compressed tile-data\n"
+           "read compressed tile-data\n";
+}
+
+// The start-up log after the banner, up to and including the line that ends `upto` (the whole
+// log when empty). Built from the files in the working directory.
+std::string expected_log(const std::string& workdir) {
+    std::string log = "RESIZED: desired: 512 512  actually: 512 512\n";
+    log += "rawin filename = ./ezw_data/minimap.pzd\nraw image is 256 x 128\n";
+    log += "successfully loaded minimap\n";
+    for (int i = 0; i < kSubImages; ++i) {
+        log += "\n\n" + filenames_line(i, 2) + level_lines(workdir, i, 2);
+        log += "\n\nresiduals_level[0][1].R->header.merged_w=2048\n";
+        for (int level = 3; level <= 5; ++level)
+            log += filenames_line(i, level) + level_lines(workdir, i, level);
+        log += "rawin filename = " + data_path(base_tex_name(i)) + "\n";
+        log += "raw image is 1024 x 1024\n\n\n";
+    }
+    log += "loaded ezw files successfully\n";
+    log += "rearrange bits for faster rendering\nrearranged bits for faster rendering\n";
+    return log;
+}
+
+TEST(ViewerStartUp, LoadingLogIsExactAndQuitKeyEndsCleanly) {
     QUORVIK_E2E_REQUIRE_X();
     e2e::Session s;
     ASSERT_TRUE(s.start());
@@ -39,7 +92,140 @@ TEST(ViewerExit, QuitKeyEndsCleanly) {
     s.key("q");
     const e2e::ExitResult r = s.wait_exit();
     EXPECT_TRUE(r.exited_with(0)) << r.describe();
+
+    std::string rest;
+    const std::string banner = split_banner(s.out(), rest);
+    EXPECT_NE(banner.find("QUORVIK"), std::string::npos) << banner;
+    EXPECT_EQ(rest, expected_log(s.workdir()) + kClosingLines);
     EXPECT_EQ(without_toolkit_noise(s.err()), "<ESC> or <q> pressed. clean up!\n");
+}
+
+TEST(ViewerStartUp, DrawingWindowIs512SquareAndCaptionCarriesTheRate) {
+    QUORVIK_E2E_REQUIRE_X();
+    e2e::Session s;
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.wait_until_running()) << s.err();
+    const e2e::WindowInfo w = s.window_info(s.viewer_window());
+    EXPECT_EQ(w.width, 512);
+    EXPECT_EQ(w.height, 512);
+    // "<title> fps: " followed by a "%6.2f" figure.
+    const size_t fps = w.name.rfind("fps: ");
+    ASSERT_NE(fps, std::string::npos) << w.name;
+    const std::string figure = w.name.substr(fps + 5);
+    EXPECT_GE(figure.size(), 6u) << w.name;
+    EXPECT_NE(figure.find('.'), std::string::npos) << w.name;
+    EXPECT_EQ(figure.size() - figure.find('.'), 3u) << "two decimals: " << w.name;
+    s.send_signal(SIGTERM);
+    s.wait_exit();
+}
+
+TEST(ViewerExit, EscapeEndsCleanly) {
+    QUORVIK_E2E_REQUIRE_X();
+    e2e::Session s;
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.wait_until_running()) << s.err();
+    s.key("Escape");
+    const e2e::ExitResult r = s.wait_exit();
+    EXPECT_TRUE(r.exited_with(0)) << r.describe();
+    EXPECT_EQ(without_toolkit_noise(s.err()), "<ESC> or <q> pressed. clean up!\n");
+    const std::string out = s.out();
+    ASSERT_GE(out.size(), sizeof kClosingLines - 1);
+    EXPECT_EQ(out.substr(out.size() - (sizeof kClosingLines - 1)), kClosingLines);
+}
+
+TEST(ViewerExit, ClosingTheDrawingWindowEndsCleanly) {
+    QUORVIK_E2E_REQUIRE_X();
+    e2e::Session s;
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.wait_until_running()) << s.err();
+    ASSERT_TRUE(s.close_window(s.viewer_window()));
+    const e2e::ExitResult r = s.wait_exit();
+    EXPECT_TRUE(r.exited_with(0)) << r.describe();
+    EXPECT_EQ(without_toolkit_noise(s.err()), "Window-close or <CTRL-C>. clean up!\n");
+    const std::string out = s.out();
+    EXPECT_EQ(out.substr(out.size() - (sizeof kClosingLines - 1)), kClosingLines);
+}
+
+TEST(ViewerLoading, MissingDataDirectoryFailsOnTheMinimap) {
+    QUORVIK_E2E_REQUIRE_X();
+    e2e::SessionOptions options;
+    options.fixture = false;
+    e2e::Session s(options);
+    ASSERT_TRUE(s.start());
+    const e2e::ExitResult r = s.wait_exit(20000);
+    EXPECT_TRUE(r.exited_with(1)) << r.describe();
+    std::string rest;
+    split_banner(s.out(), rest);
+    EXPECT_EQ(rest,
+              "RESIZED: desired: 512 512  actually: 512 512\n"
+              "rawin filename = ./ezw_data/minimap.pzd\n" +
+                  std::string(kClosingLines));
+    EXPECT_EQ(without_toolkit_noise(s.err()),
+              "could not open file ./ezw_data/minimap.pzd\nfailed to load minimap!");
+}
+
+TEST(ViewerLoading, MissingLevel4GreenFileOfC2StopsRightThere) {
+    QUORVIK_E2E_REQUIRE_X();
+    e2e::Session s;
+    const int c2 = 6;
+    ASSERT_STREQ(kSubImageNames[c2], "C2");
+    std::filesystem::remove(s.workdir() + "/ezw_data/C2_ezt_1_4_G.ezw");
+    ASSERT_TRUE(s.start());
+    const e2e::ExitResult r = s.wait_exit(20000);
+    EXPECT_TRUE(r.exited_with(1)) << r.describe();
+
+    // Everything up to the C2 level-4 file names, then the fatal exit.
+    const std::string full = expected_log(s.workdir());
+    const std::string marker = filenames_line(c2, 4);
+    const size_t cut = full.find(marker);
+    ASSERT_NE(cut, std::string::npos);
+    std::string rest;
+    split_banner(s.out(), rest);
+    EXPECT_EQ(rest, full.substr(0, cut + marker.size()) + kClosingLines);
+    EXPECT_EQ(without_toolkit_noise(s.err()), "failed to load  at least one ezw file!");
+}
+
+TEST(ViewerWindow, ResizesAbove100AreTakenAndOthersIgnored) {
+    QUORVIK_E2E_REQUIRE_X();
+    e2e::Session s;
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.wait_until_running()) << s.err();
+    const unsigned long w = s.viewer_window();
+    const size_t before = s.out().size();
+
+    // A size of 100 in one direction is ignored. Give it several frames before the next resize:
+    // SDL keeps only the newest pending resize event.
+    s.resize(w, 100, 600);
+    e2e::sleep_ms(700);
+    s.resize(w, 101, 101);
+    ASSERT_TRUE(s.wait_for_output("RESIZED: desired: 101 101")) << s.out().substr(before);
+    e2e::sleep_ms(200);
+    EXPECT_EQ(s.out().substr(before),
+              "\n\t REALLOC \nRESIZED: desired: 101 101  actually: 101 101\n");
+
+    // The viewer keeps running and drawing at the new size.
+    s.key("q");
+    const e2e::ExitResult r = s.wait_exit();
+    EXPECT_TRUE(r.exited_with(0)) << r.describe();
+}
+
+TEST(ViewerWindow, EightBitDummyDisplayRunsFramesAndEndsOnSigterm) {
+    QUORVIK_E2E_REQUIRE_X();
+    e2e::Session s;
+    // The dummy video driver reports an 8-bit desktop; the frame is 32-bit words.
+    s.set_env("SDL_VIDEODRIVER", "dummy");
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.wait_for_output("rearranged bits for faster rendering\n", 20000)) << s.err();
+    // Let the frame loop run a number of frames (25 per second with the limiter).
+    e2e::sleep_ms(800);
+    ASSERT_TRUE(s.running()) << s.err();
+    // SDL turns SIGTERM into its quit event, which only the frame loop handles.
+    s.send_signal(SIGTERM);
+    const e2e::ExitResult r = s.wait_exit();
+    EXPECT_TRUE(r.exited_with(0)) << r.describe() << "\n" << s.err();
+    EXPECT_EQ(without_toolkit_noise(s.err()), "Window-close or <CTRL-C>. clean up!\n");
+    const std::string out = s.out();
+    EXPECT_EQ(out.substr(out.size() - (sizeof kClosingLines - 1)), kClosingLines);
 }
 
 }  // namespace
