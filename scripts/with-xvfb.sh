@@ -6,7 +6,9 @@ for n in $(seq 91 140); do
     DISPLAY_NUM=$n
     break
 done
-Xvfb ":$DISPLAY_NUM" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# -noreset: the server would otherwise reset whenever its last client (one test) leaves and
+# refuse the next test's connection for that moment.
+Xvfb ":$DISPLAY_NUM" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 XVFB_PID=$!
 trap 'kill $XVFB_PID 2>/dev/null; wait $XVFB_PID 2>/dev/null' EXIT INT TERM
 for i in $(seq 1 50); do
