@@ -52,14 +52,17 @@ struct EncodedChannel {
     std::vector<uint8_t> subordinate;  // refinement bits, eight per byte, first in bit 7
     uint32_t symbols = 0;              // symbols used (dominant.size() == ceil(symbols / 4))
     uint32_t bits = 0;                 // bits used (subordinate.size() == ceil(bits / 8))
-    int passes = 0;                    // dominant passes the decoder will run on this record
+    int passes = 0;                    // dominant passes the decoder completes on this record
     int significant = 0;               // coefficients that became significant
     // Passes from this one on were coded "cheaply" (every visited coefficient a zerotree root) to
-    // keep the dominant stream within 16384 symbols; -1 when every pass is exact.
+    // keep the dominant stream within the symbol budget; -1 when every pass is exact.
     int budget_pass = -1;
-    // Even cheap passes did not fit: the symbol stream was cut at 16384 symbols, so the decoder
-    // stops this channel early (it reports DecodeStatus::short_streams). Rare; a builder should
-    // retry with a larger threshold.
+    // Even cheap passes did not fit: the symbol stream was cut at the budget, so the decoder stops
+    // this channel early (it reports DecodeStatus::short_streams), keeping what was decoded. This
+    // happens only when the finest bands hold thousands of insignificant coefficients under
+    // significant parents for six or seven passes (they cost one symbol each per pass and no
+    // zerotree can cover them); a builder may use a smaller max_passes for the file, or accept
+    // the (well-defined, slightly coarser) tile.
     bool truncated = false;
 };
 
@@ -74,8 +77,10 @@ struct EncodedChannel {
 //     descendant is below T, otherwise as isolated zero.
 // `reconstruction` (4096 floats, may be null) receives exactly the plane the decoder produces from
 // the resulting record (0.0 or +-m per coefficient). `out` is overwritten.
+// `max_symbols` is the dominant stream budget (the format's limit of 16384 unless a test wants a
+// smaller one).
 void encode_channel(const float* coeffs, int threshold, int max_passes, EncodedChannel& out,
-                    float* reconstruction);
+                    float* reconstruction, uint32_t max_symbols = kMaxDominantSymbols);
 
 // Largest |coefficient| of a plane; a convenient basis for choosing the start threshold (a
 // coefficient c is coded at all only if |c| >= the last pass's threshold, and values of 2T or
