@@ -1,0 +1,147 @@
+// Writes the seed corpora of the fuzz targets: valid inputs made with the project's own file
+// writers, so that the fuzzers start from files the viewer accepts and mutate from there.
+//
+//   quorvik-fuzz-seeds OUT_DIR   writes OUT_DIR/raw_image, OUT_DIR/tile_file, OUT_DIR/tile_record
+//
+// Tile records come in both forms, stored and zlib-compressed, and cover the decoder's ways
+// through a pass: zerotree roots at the DC coefficient and below it, isolated zeros, both signs,
+// both refinement bits, thresholds that need several passes and streams long enough to reach the
+// finest bands.
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "store/tile_file.h"
+#include "tests/support/fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Record {
+    const char* name;
+    uint8_t threshold;
+    uint8_t max_passes;
+    Bytes dominant;
+    Bytes subordinate;
+};
+
+Bytes zlib_compress(const Bytes& in) {
+    uLongf len = compressBound(uLong(in.size()));
+    Bytes out(len);
+    if (compress2(out.data(), &len, in.data(), uLong(in.size()), 9) != Z_OK) {
+        fprintf(stderr, "zlib compress failed\n");
+        exit(1);
+    }
+    out.resize(len);
+    return out;
+}
+
+// A deterministic byte stream (xorshift), so that the seeds are the same on every run.
+Bytes noise(size_t n, uint32_t seed) {
+    Bytes out(n);
+    uint32_t x = seed ? seed : 1;
+    for (uint8_t& b : out) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = uint8_t(x);
+    }
+    return out;
+}
+
+// Symbols biased towards zerotree roots and isolated zeros, as real tiles are: mostly 0 and 2,
+// now and then a 1 or a 3.
+Bytes plausible_symbols(size_t n, uint32_t seed) {
+    Bytes raw = noise(n * 4, seed);
+    Bytes out(n, 0);
+    for (size_t i = 0; i < n * 4; ++i) {
+        const uint8_t r = raw[i];
+        const uint8_t symbol = r < 150 ? 0 : r < 220 ? 2 : r < 238 ? 1 : 3;
+        out[i / 4] |= uint8_t(symbol << (6 - 2 * (i % 4)));
+    }
+    return out;
+}
+
+std::vector<Record> records() {
+    return {
+        // DC positive significant, its three children zerotree roots; refinement bit 1.
+        {"dc_only", 0x10, 1, {0x40}, {0x80}},
+        // Two passes: DC at T = 4, then position 1 negative at T = 2 and six zerotree roots.
+        {"two_passes", 0x04, 8, {0x40, 0xC0, 0x00}, {0x40}},
+        // A zerotree root at the DC coefficient ends every pass after one symbol.
+        {"dc_zerotree", 0x10, 4, {0x00}, {}},
+        // Thresholds 0 and 1 run no pass at all.
+        {"no_pass", 0x01, 8, {}, {}},
+        // Full-size streams: every pass reaches the finest bands.
+        {"dense", 0xFF, 8, plausible_symbols(4096, 7), noise(4096, 11)},
+        {"medium", 0x80, 7, plausible_symbols(600, 3), noise(200, 5)},
+        {"sparse", 0x30, 5, plausible_symbols(64, 9), noise(16, 13)},
+    };
+}
+
+// A tile record as the tile file holds it; `compressed` wraps the dominant stream in zlib.
+Bytes record_bytes(const Record& r, bool compressed) {
+    return tile_record(r.threshold, compressed ? zlib_compress(r.dominant) : r.dominant,
+                       r.subordinate);
+}
+
+// A level-2 tile file whose 32 x 32 records cycle through the given records.
+Bytes level2_file(const std::vector<Record>& recs, bool compressed, uint8_t max_passes) {
+    TileHeaderFields h;
+    h.compressed = compressed;
+    h.max_passes = max_passes;
+    Bytes out = tile_header_bytes(h);
+    for (int k = 0; k < h.tiles_x * h.tiles_y; ++k) {
+        const Bytes rec = record_bytes(recs[size_t(k) % recs.size()], compressed);
+        out.insert(out.end(), rec.begin(), rec.end());
+    }
+    return out;
+}
+
+void put(const fs::path& dir, const std::string& name, const Bytes& bytes) {
+    write_file((dir / name).string(), bytes);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: %s OUT_DIR\n", argv[0]);
+        return 2;
+    }
+    const fs::path out(argv[1]);
+    const fs::path raw = out / "raw_image", tiles = out / "tile_file", recs = out / "tile_record";
+    for (const fs::path& d : {raw, tiles, recs}) fs::create_directories(d);
+
+    put(raw, "rgb_1x1.pzd", raw_rgb_image(1, 1, fixture_base_rgb, 0));
+    put(raw, "rgb_3x2.pzd", raw_rgb_image(3, 2, fixture_base_rgb, 1));
+    put(raw, "rgb_40x8.pzd", raw_rgb_image(40, 8, fixture_base_rgb, 2));
+    put(raw, "minimap_64x32.pzd", raw_rgb_image(64, 32, fixture_minimap_rgb, 0));
+    put(raw, "ezw_10_6.pzd", raw_image_bytes(4, 10, 6, noise(16, 1)));
+    put(raw, "ezw_empty.pzd", raw_image_bytes(4, 0, 0, {}));
+
+    const std::vector<Record> all = records();
+    for (const Record& r : all) {
+        for (bool compressed : {false, true}) {
+            Bytes seed{uint8_t(compressed), r.max_passes};
+            const Bytes rec = record_bytes(r, compressed);
+            seed.insert(seed.end(), rec.begin(), rec.end());
+            put(recs, std::string(r.name) + (compressed ? "_zlib" : "_stored") + ".rec", seed);
+        }
+    }
+
+    put(tiles, "minimal_level2.ezw", minimal_tile_file(2));
+    // The small records only, so that the files stay small enough to mutate quickly.
+    const std::vector<Record> small(all.begin(), all.begin() + 4);
+    put(tiles, "stored_level2.ezw", level2_file(small, false, 8));
+    put(tiles, "zlib_level2.ezw", level2_file(small, true, 8));
+    const std::vector<Record> mixed = {all[0], all[6], all[1], all[2]};
+    put(tiles, "mixed_zlib_level2.ezw", level2_file(mixed, true, 7));
+    printf("seeds written to %s\n", out.c_str());
+    return 0;
+}
