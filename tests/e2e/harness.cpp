@@ -240,7 +240,7 @@ std::string ExitResult::describe() const {
 
 // ---------------------------------------------------------------------------------------------
 
-XServer::XServer() {
+XServer::XServer(int depth) {
     const std::string xvfb = find_program("Xvfb");
     if (xvfb.empty()) return;
     int fds[2];
@@ -256,7 +256,8 @@ XServer::XServer() {
         // connection attempted during the reset is refused; SDL's start-up opens and closes one
         // connection just before opening the real one.
         const std::string fd = std::to_string(fds[1]);
-        execl(xvfb.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+        const std::string screen = "1280x1024x" + std::to_string(depth);
+        execl(xvfb.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
               "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -322,7 +323,7 @@ Session::Session(SessionOptions options) : options_(options) {
     const char* env_display = getenv("DISPLAY");
     display_ = env_display ? env_display : "";
     if (options_.private_display && !env_flag("QUORVIK_E2E_SHARED_DISPLAY")) {
-        xserver_ = new XServer();
+        xserver_ = new XServer(options_.depth);
         if (xserver_->ok()) {
             display_ = xserver_->display();
         } else {

@@ -37,10 +37,10 @@ std::string display_unavailable_reason();
 // Path of the viewer under test (set by CMake; QUORVIK_E2E_VIEWER overrides it).
 std::string viewer_path();
 
-// A private Xvfb server (1280 x 1024, 24 bits). Stopped by the destructor.
+// A private Xvfb server (1280 x 1024, 24 bits unless asked otherwise). Stopped by the destructor.
 class XServer {
   public:
-    XServer();
+    explicit XServer(int depth = 24);
     ~XServer();
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
@@ -88,6 +88,8 @@ struct SessionOptions {
     bool line_buffered = true;
     // Start a private Xvfb unless QUORVIK_E2E_SHARED_DISPLAY=1 or Xvfb is missing.
     bool private_display = true;
+    // Colour depth of the private display (8, 16 or 24).
+    int depth = 24;
 };
 
 // One run of the viewer: a temporary working directory (removed at the end unless the test

@@ -209,6 +209,26 @@ TEST(ViewerWindow, ResizesAbove100AreTakenAndOthersIgnored) {
     EXPECT_TRUE(r.exited_with(0)) << r.describe();
 }
 
+// On 8- and 16-bit X displays the 32-bit frame goes through SDL's shadow surface, which must be
+// made again at every new window size.
+TEST(ViewerWindow, LowDepthDisplaysTakeResizes) {
+    QUORVIK_E2E_REQUIRE_X();
+    for (int depth : {8, 16}) {
+        SCOPED_TRACE(depth);
+        e2e::SessionOptions options;
+        options.depth = depth;
+        e2e::Session s(options);
+        ASSERT_TRUE(s.start());
+        ASSERT_TRUE(s.wait_until_running()) << s.err();
+        s.resize(s.viewer_window(), 300, 200);
+        EXPECT_TRUE(s.wait_for_output("RESIZED: desired: 300 200  actually: 300 200\n"));
+        e2e::sleep_ms(300);
+        s.key("q");
+        const e2e::ExitResult r = s.wait_exit();
+        EXPECT_TRUE(r.exited_with(0)) << r.describe() << "\n" << s.err();
+    }
+}
+
 TEST(ViewerWindow, EightBitDummyDisplayRunsFramesAndEndsOnSigterm) {
     QUORVIK_E2E_REQUIRE_X();
     e2e::Session s;
