@@ -530,6 +530,19 @@ void Session::focus(unsigned long window) {
     XSync(x.dpy, False);
 }
 
+void Session::raise(unsigned long window) {
+    if (!window) return;
+    {
+        XConnection x(display_);
+        if (!x.dpy) return;
+        XRaiseWindow(x.dpy, Window(window));
+        XSync(x.dpy, False);
+    }
+    // The viewer redraws its whole window every frame (40 ms at the default limit); the panel
+    // repaints on its expose event within the next frame's panel iterations.
+    sleep_ms(150);
+}
+
 void Session::key_down(const std::string& keysym) {
     run_tool({"xdotool", "keydown", keysym});
 }
@@ -555,6 +568,7 @@ void Session::mouse_move(unsigned long window, int x, int y) {
 }
 
 void Session::click(unsigned long window, int x, int y, int hold_ms, int button) {
+    raise(window);
     mouse_move(window, x, y);
     run_tool({"xdotool", "mousedown", std::to_string(button)});
     sleep_ms(hold_ms);
@@ -590,11 +604,13 @@ void Session::send_signal(int sig) {
 
 Image Session::screenshot(unsigned long window) {
     if (!window) return Image();
+    raise(window);
     return parse_ppm(run_tool({"import", "-window", std::to_string(window), "ppm:-"}));
 }
 
 bool Session::save_screenshot(unsigned long window, const std::string& png_path) {
     int code = -1;
+    raise(window);
     run_tool({"import", "-window", std::to_string(window), png_path}, &code);
     return code == 0;
 }

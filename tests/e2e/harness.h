@@ -139,10 +139,13 @@ class Session {
     void keys(const std::vector<std::string>& keysyms, int hold_ms = 300);
     void key_down(const std::string& keysym);
     void key_up(const std::string& keysym);
-    // Moves the pointer to (x, y) inside `window` and holds the left (or given) button.
+    // Moves the pointer to (x, y) inside `window` and holds the left (or given) button. Without
+    // a window manager both windows open at the screen's corner, so the window is raised first.
     void click(unsigned long window, int x, int y, int hold_ms = 200, int button = 1);
     void mouse_move(unsigned long window, int x, int y);
     void focus(unsigned long window);
+    // Puts the window above the other (overlapping) windows and gives it time to redraw.
+    void raise(unsigned long window);
 
     // Resizes a window from outside (as a window manager would).
     void resize(unsigned long window, int w, int h);
@@ -151,7 +154,7 @@ class Session {
     // Sends a signal to the viewer process.
     void send_signal(int sig);
 
-    // Screenshot of a window (ImageMagick import); empty on failure.
+    // Screenshot of a window (ImageMagick import), raised first; empty on failure.
     Image screenshot(unsigned long window);
     // Also saves the PNG next to the captured output (useful when a test fails).
     bool save_screenshot(unsigned long window, const std::string& png_path);

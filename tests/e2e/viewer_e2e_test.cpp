@@ -2,6 +2,7 @@
 // that fail to load.
 #include <signal.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -207,6 +208,32 @@ TEST(ViewerWindow, ResizesAbove100AreTakenAndOthersIgnored) {
     s.key("q");
     const e2e::ExitResult r = s.wait_exit();
     EXPECT_TRUE(r.exited_with(0)) << r.describe();
+}
+
+// What the frame loop draws reaches a 24-bit display pixel for pixel: the minimap is copied 1:1
+// into the frame's top-left corner, so the screen must show the fixture's minimap there.
+TEST(ViewerWindow, FrameReachesA24BitDisplayUnchanged) {
+    QUORVIK_E2E_REQUIRE_X();
+    e2e::Session s;
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.wait_until_running()) << s.err();
+    const e2e::Image shot = s.screenshot(s.viewer_window());
+    ASSERT_EQ(shot.width, 512);
+    ASSERT_EQ(shot.height, 512);
+    // The camera marker sits at (248, 95) on the minimap in the start pose.
+    int wrong = 0;
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 256; ++x) {
+            if (std::abs(x - 248) <= 1 && std::abs(y - 95) <= 1) continue;
+            if (shot.at(x, y) != fixture_minimap_rgb(x, y, 0) && wrong++ < 5)
+                ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << shot.at(x, y)
+                              << ", the minimap has " << fixture_minimap_rgb(x, y, 0);
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(shot.at(248, 95), 0xBB0000u);
+    EXPECT_EQ(shot.at(256, 256), 0xFFFFFFu);
+    s.send_signal(SIGTERM);
+    EXPECT_TRUE(s.wait_exit().exited_with(0));
 }
 
 // On 8- and 16-bit X displays the 32-bit frame goes through SDL's shadow surface, which must be
