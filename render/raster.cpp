@@ -64,19 +64,26 @@ inline __m128i load_pair(const uint32_t* p) {
 // Per-column tables, grown with the window only (nothing is allocated per frame otherwise).
 struct ColumnTables {
     int capacity = 0;
-    int32_t* offset = nullptr;  // tile column or image position
-    int16_t* weight = nullptr;
-    int32_t* extra = nullptr;  // level 1: sub-image column
+    int32_t* offset = nullptr;              // tile column or image position
+    int16_t* weight = nullptr;              // level 1: horizontal weight
+    int32_t* extra = nullptr;               // level 1: sub-image column
+    int16_t* wide = nullptr;                // tiles: horizontal weight repeated in four lanes
+    int16_t* rows[2] = {nullptr, nullptr};  // tiles: two horizontally blended tile rows
 
+    template <typename T>
+    static bool grow(T*& p, size_t n) {
+        T* q = static_cast<T*>(realloc(p, n * sizeof(T)));
+        if (!q) return false;
+        p = q;
+        memset(p, 0, n * sizeof(T));
+        return true;
+    }
     void reserve(int n) {
         if (n <= capacity) return;
-        int32_t* o = static_cast<int32_t*>(realloc(offset, size_t(n) * sizeof(int32_t)));
-        if (o) offset = o;
-        int16_t* w = static_cast<int16_t*>(realloc(weight, size_t(n) * sizeof(int16_t)));
-        if (w) weight = w;
-        int32_t* e = static_cast<int32_t*>(realloc(extra, size_t(n) * sizeof(int32_t)));
-        if (e) extra = e;
-        if (o && w && e) capacity = n;
+        const size_t lanes = size_t(n + 4) * 4;
+        if (grow(offset, n) && grow(weight, n) && grow(extra, n) && grow(wide, lanes) &&
+            grow(rows[0], lanes) && grow(rows[1], lanes))
+            capacity = n;
     }
 };
 ColumnTables columns;
@@ -168,30 +175,71 @@ void draw_tile(int tx, int tz) {
             if (x >= 0) {
                 const int tu = clamp_tile(u);
                 columns.offset[x] = tu;
-                columns.weight[x] = int16_t(bilinear_on && tu < 63 ? weight_of(u, tu) : 0);
+                const int16_t w = int16_t(bilinear_on && tu < 63 ? weight_of(u, tu) : 0);
+                for (int k = 0; k < 4; ++k) columns.wide[4 * x + k] = w;
             }
             u += du;
         }
     }
     pack_final_tile();
 
+    // Bilinear sampling is separable: the horizontal blend of a tile row depends only on the
+    // column, so each tile row is blended once for all screen columns and reused by every screen
+    // row that samples it (as the upper or the lower row). The two blends go through the same
+    // 16-bit lanes as lerp_pixel, so the pixels are identical. The weights are never negative
+    // here (u and v start at 0 and grow), so no intermediate needs saturating.
+    int cached[2] = {-1, -1};
+    auto blend_row = [&](int tile_row) {
+        int16_t* dst = columns.rows[tile_row & 1];
+        cached[tile_row & 1] = tile_row;
+        const uint32_t* src = padded_tile + tile_row * kPaddedStride;
+        const __m128i zero = _mm_setzero_si128();
+        int x = x_begin;
+        for (; x + 2 <= x_end; x += 2) {
+            const __m128i p = _mm_unpacklo_epi32(load_pair(src + columns.offset[x]),
+                                                 load_pair(src + columns.offset[x + 1]));
+            const __m128i w =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns.wide + 4 * x));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * x),
+                             lerp16(_mm_unpacklo_epi8(p, zero), _mm_unpackhi_epi8(p, zero), w));
+        }
+        if (x < x_end) {
+            const __m128i p = _mm_unpacklo_epi8(load_pair(src + columns.offset[x]), zero);
+            const __m128i w =
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(columns.wide + 4 * x));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 4 * x),
+                             lerp16(p, _mm_unpackhi_epi64(p, p), w));
+        }
+    };
+
     float v = 0.0f;
     for (int y = iy0; y <= iy1; ++y, v += dv) {
         if (y < 0) continue;
         if (y >= H) break;
         const int tv = clamp_tile(v);
-        const uint32_t* row0 = padded_tile + tv * kPaddedStride;
         uint32_t* out = frame_buffer + size_t(y) * W;
         if (!bilinear_on) {
+            const uint32_t* row0 = padded_tile + tv * kPaddedStride;
             for (int x = x_begin; x < x_end; ++x) out[x] = row0[columns.offset[x]];
             continue;
         }
-        const uint32_t* row1 = row0 + kPaddedStride;
+        if (cached[tv & 1] != tv) blend_row(tv);
+        if (cached[(tv + 1) & 1] != tv + 1) blend_row(tv + 1);
+        const int16_t* top = columns.rows[tv & 1];
+        const int16_t* bottom = columns.rows[(tv + 1) & 1];
         const __m128i wv = _mm_set1_epi16(int16_t(tv < 63 ? weight_of(v, tv) : 0));
-        for (int x = x_begin; x < x_end; ++x) {
-            const int o = columns.offset[x];
-            out[x] = bilinear(load_pair(row0 + o), load_pair(row1 + o),
-                              _mm_set1_epi16(columns.weight[x]), wv);
+        auto blend = [&](int x) {
+            return lerp16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * x)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 4 * x)), wv);
+        };
+        int x = x_begin;
+        for (; x + 4 <= x_end; x += 4)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                             _mm_packus_epi16(blend(x), blend(x + 2)));
+        for (; x < x_end; ++x) {
+            const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + 4 * x));
+            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + 4 * x));
+            out[x] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lerp16(t, b, wv), t)));
         }
     }
 }

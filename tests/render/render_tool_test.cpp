@@ -145,5 +145,5 @@ TEST_F(RenderTool, HelpAndBench) {
     EXPECT_NE(b.out.find("1920x1080"), std::string::npos);
     int lines = 0;
     for (char c : b.out) lines += c == '\n';
-    EXPECT_EQ(lines, 8);  // heading and seven views
+    EXPECT_EQ(lines, 9);  // two heading lines and seven views
 }
