@@ -1,0 +1,252 @@
+// The control panel as a user meets it: pressing Exit, closing the panel window, and the
+// rendering switches seen in the drawing window.
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "panel/panel.h"
+#include "tests/e2e/harness.h"
+#include "tests/support/fixture.h"
+
+namespace {
+
+// The start camera, which nothing moves in these tests unless a flight is started.
+const char kStartCamera[] = "--camera=111081,504,32424";
+const int kMinimapW = 256, kMinimapH = 128;
+
+// Where the panel's widgets sit inside its window. The viewer's panel is create_panel's, on a
+// display of the same kind, so a copy laid out here has the same geometry.
+struct PanelLayout {
+    std::string problem;  // empty when the layout is known
+    int width = 0, height = 0;
+    std::map<std::string, GdkRectangle> widgets;
+    // The centre of a widget, in window coordinates.
+    int cx(const std::string& name) const {
+        return widgets.at(name).x + widgets.at(name).width / 2;
+    }
+    int cy(const std::string& name) const {
+        return widgets.at(name).y + widgets.at(name).height / 2;
+    }
+};
+
+const PanelLayout& panel_layout() {
+    static const PanelLayout layout = [] {
+        PanelLayout l;
+        if (!gtk_init_check(nullptr, nullptr)) {
+            l.problem = "GTK cannot open the display to lay out a panel";
+            return l;
+        }
+        GtkWidget* window = create_panel();
+        gtk_widget_show(window);
+        GtkWidget* exit_button = find_widget(window, "GUI_exitButton");
+        for (int i = 0;
+             i < 500 && !(GTK_WIDGET_MAPPED(window) && exit_button->allocation.height > 1); ++i) {
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            e2e::sleep_ms(10);
+        }
+        l.width = window->allocation.width;
+        l.height = window->allocation.height;
+        for (const char* name : {"GUI_exitButton", "GUI_showMinimap", "GUI_bilinIpol"})
+            l.widgets[name] = find_widget(window, name)->allocation;
+        if (exit_button->allocation.height <= 1) l.problem = "the panel was never laid out";
+        gtk_widget_destroy(window);
+        return l;
+    }();
+    return layout;
+}
+
+std::string tool_path() {
+#ifdef QUORVIK_TOOL_PATH
+    return QUORVIK_TOOL_PATH;
+#else
+    return "";
+#endif
+}
+
+// A binary PPM (P6, maxval 255) as written by quorvik-tool --ppm.
+e2e::Image read_ppm(const std::string& path) {
+    e2e::Image img;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return img;
+    int w = 0, h = 0, maxval = 0;
+    if (fscanf(f, "P6 %d %d %d", &w, &h, &maxval) == 3 && maxval == 255 && fgetc(f) != EOF &&
+        w > 0 && h > 0) {
+        std::string bytes(size_t(w) * h * 3, '\0');
+        if (fread(&bytes[0], 1, bytes.size(), f) == bytes.size()) {
+            img.width = w;
+            img.height = h;
+            img.pixels.resize(size_t(w) * h);
+            for (size_t i = 0; i < img.pixels.size(); ++i)
+                img.pixels[i] = uint32_t(uint8_t(bytes[3 * i])) << 16 |
+                                uint32_t(uint8_t(bytes[3 * i + 1])) << 8 |
+                                uint8_t(bytes[3 * i + 2]);
+        }
+    }
+    fclose(f);
+    return img;
+}
+
+// The frame quorvik-tool renders for the viewer's start camera in a 512 x 512 window.
+e2e::Image tool_frame(e2e::Session& s, const std::vector<std::string>& flags) {
+    const std::string out = s.workdir() + "/tool_frame.ppm";
+    std::vector<std::string> argv = {tool_path(), "render",  "--data", s.workdir(), kStartCamera,
+                                     "--size",    "512x512", "--out",  out,         "--ppm"};
+    argv.insert(argv.end(), flags.begin(), flags.end());
+    int code = -1;
+    s.run_tool(argv, &code);
+    EXPECT_EQ(code, 0) << "quorvik-tool render failed";
+    return read_ppm(out);
+}
+
+// Pixels that differ inside the rectangle [x0, x1) x [y0, y1).
+int differing_pixels(const e2e::Image& a, const e2e::Image& b, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) n += a.at(x, y) != b.at(x, y);
+    return n;
+}
+
+int differing_pixels(const e2e::Image& a, const e2e::Image& b) {
+    return differing_pixels(a, b, 0, 0, a.width, a.height);
+}
+
+// Pixels of the minimap corner that show the data set's minimap picture.
+int minimap_pixels_shown(const e2e::Image& frame) {
+    int n = 0;
+    for (int y = 0; y < kMinimapH; ++y)
+        for (int x = 0; x < kMinimapW; ++x) n += frame.at(x, y) == fixture_minimap_rgb(x, y, 0);
+    return n;
+}
+
+// Frames are drawn at up to 25 per second; this spans several.
+void let_frames_pass() {
+    e2e::sleep_ms(500);
+}
+
+class PanelE2E : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        QUORVIK_E2E_REQUIRE_X();
+        ASSERT_TRUE(layout().problem.empty()) << layout().problem;
+        ASSERT_TRUE(s.start());
+        ASSERT_TRUE(s.wait_until_running()) << s.err();
+        viewer = s.viewer_window();
+        panel = s.wait_for_panel_window();
+        ASSERT_NE(panel, 0ul) << "no panel window";
+        const e2e::WindowInfo info = s.window_info(panel);
+        EXPECT_NE(info.name.find("QUORVIK"), std::string::npos) << info.name;
+        ASSERT_EQ(info.width, layout().width) << "the panel is not laid out like create_panel's";
+        ASSERT_EQ(info.height, layout().height);
+        // Without a window manager both windows open at the top-left corner, the panel over
+        // the minimap; side by side, each can be clicked and captured whole.
+        s.run_tool({"xdotool", "windowmove", std::to_string(panel), "600", "0"});
+        let_frames_pass();
+    }
+    void TearDown() override {
+        if (s.running()) {
+            s.key("q");
+            s.wait_exit();
+        }
+    }
+    static const PanelLayout& layout() { return panel_layout(); }
+    // xdotool's synchronous pointer move waits for a motion that never comes when the pointer
+    // is already there, so every click starts from a parking spot away from any target.
+    void click(unsigned long window, int x, int y, int hold_ms) {
+        s.mouse_move(panel, 0, 0);
+        s.click(window, x, y, hold_ms);
+    }
+    void click_panel(const char* name, int hold_ms = 100) {
+        click(panel, layout().cx(name), layout().cy(name), hold_ms);
+    }
+    e2e::Image frame() {
+        e2e::Image img = s.screenshot(viewer);
+        EXPECT_EQ(img.width, 512);
+        EXPECT_EQ(img.height, 512);
+        return img;
+    }
+
+    e2e::Session s;
+    unsigned long viewer = 0, panel = 0;
+};
+
+TEST_F(PanelE2E, ExitActsWhileTheButtonIsStillHeld) {
+    s.mouse_move(panel, layout().cx("GUI_exitButton"), layout().cy("GUI_exitButton"));
+    s.run_tool({"xdotool", "mousedown", "1"});
+    const e2e::ExitResult r = s.wait_exit();
+    s.run_tool({"xdotool", "mouseup", "1"});
+    EXPECT_TRUE(r.exited_with(0)) << r.describe();
+    EXPECT_EQ(s.err(), "GUI - clean up!\n");
+    const std::string out = s.out();
+    const size_t pressed = out.find("EXIT button pressed.\n");
+    ASSERT_NE(pressed, std::string::npos) << out;
+    EXPECT_EQ(out.substr(pressed), "EXIT button pressed.\n\n\n\tcleaned up successfully\n");
+    EXPECT_EQ(out.find("delete event occured"), std::string::npos);
+}
+
+TEST_F(PanelE2E, ClosingThePanelWindowEndsTheViewer) {
+    ASSERT_TRUE(s.close_window(panel));
+    const e2e::ExitResult r = s.wait_exit();
+    EXPECT_TRUE(r.exited_with(0)) << r.describe();
+    EXPECT_EQ(s.err(), "GUI - clean up!\n");
+    const std::string out = s.out();
+    const size_t closed = out.find("delete event occured\n");
+    ASSERT_NE(closed, std::string::npos) << out;
+    EXPECT_EQ(out.substr(closed), "delete event occured\n\n\n\tcleaned up successfully\n");
+    EXPECT_EQ(out.find("EXIT button pressed."), std::string::npos);
+}
+
+TEST_F(PanelE2E, MinimapSwitchHidesTheMinimapAndItsClick) {
+    const e2e::Image with_map = frame();
+    // All of the minimap corner but the camera marker's five pixels.
+    EXPECT_GE(minimap_pixels_shown(with_map), kMinimapW * kMinimapH - 5);
+
+    click_panel("GUI_showMinimap");
+    let_frames_pass();
+    const e2e::Image without_map = frame();
+    EXPECT_LT(minimap_pixels_shown(without_map), kMinimapW * kMinimapH / 10);
+    // Only the minimap corner changed: the view and the crosshair are as before.
+    EXPECT_EQ(differing_pixels(with_map, without_map, 0, kMinimapH, 512, 512), 0);
+    EXPECT_EQ(differing_pixels(with_map, without_map, kMinimapW, 0, 512, kMinimapH), 0);
+    const e2e::Image expected = tool_frame(s, {"--no-minimap"});
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(differing_pixels(without_map, expected), 0)
+        << "the frame is not the view without the minimap";
+
+    // A click where the minimap was starts no flight: the view stays put.
+    click(viewer, 40, 100, 200);
+    e2e::sleep_ms(1500);
+    EXPECT_EQ(differing_pixels(without_map, frame()), 0) << "the camera moved";
+
+    // With the minimap back, the same click flies the camera away.
+    click_panel("GUI_showMinimap");
+    let_frames_pass();
+    EXPECT_GE(minimap_pixels_shown(frame()), kMinimapW * kMinimapH - 5);
+    click(viewer, 40, 100, 200);
+    e2e::sleep_ms(1500);
+    const e2e::Image after_flight = frame();
+    EXPECT_GT(differing_pixels(with_map, after_flight, 0, kMinimapH, 512, 512), 0)
+        << "a minimap click did not move the camera";
+}
+
+TEST_F(PanelE2E, BilinearSwitchGivesNearestSampling) {
+    const e2e::Image bilinear = frame();
+    EXPECT_EQ(differing_pixels(bilinear, tool_frame(s, {})), 0)
+        << "the start frame is not the tool's bilinear frame";
+
+    click_panel("GUI_bilinIpol");
+    let_frames_pass();
+    const e2e::Image nearest = frame();
+    EXPECT_GT(differing_pixels(bilinear, nearest), 0) << "switching sampling changed nothing";
+    EXPECT_EQ(differing_pixels(nearest, tool_frame(s, {"--nearest"})), 0)
+        << "the frame is not the tool's nearest-sampled frame";
+
+    // And back.
+    click_panel("GUI_bilinIpol");
+    let_frames_pass();
+    EXPECT_EQ(differing_pixels(bilinear, frame()), 0);
+}
+
+}  // namespace
