@@ -2,6 +2,8 @@
 // that fail to load.
 #include <signal.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -208,6 +210,56 @@ TEST(ViewerWindow, ResizesAbove100AreTakenAndOthersIgnored) {
     s.key("q");
     const e2e::ExitResult r = s.wait_exit();
     EXPECT_TRUE(r.exited_with(0)) << r.describe();
+}
+
+// The camera position of the last "ipos = " line printed with p.
+bool last_ipos(const std::string& out, float& x, float& y, float& z) {
+    const size_t at = out.rfind("ipos = ");
+    return at != std::string::npos &&
+           sscanf(out.c_str() + at, "ipos = %g, %g, %g", &x, &y, &z) == 3;
+}
+
+// Keys are read as state once per frame, so a held key acts in every frame it is down.
+TEST(ViewerInput, HeldKeysMoveTheCameraAndAMinimapClickFliesIt) {
+    QUORVIK_E2E_REQUIRE_X();
+    e2e::Session s;
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.wait_until_running()) << s.err();
+    float x, y, z;
+    s.key("p", 100);
+    ASSERT_TRUE(s.wait_for_output("ipos = "));
+    ASSERT_TRUE(last_ipos(s.out(), x, y, z));
+    EXPECT_EQ(x, 111081.0f);
+    EXPECT_EQ(y, 504.0f);
+    EXPECT_EQ(z, 32424.0f);
+
+    // s climbs 20 units per frame; several frames pass while it is held.
+    s.key("s", 400);
+    const size_t before = s.out().size();
+    s.key("p", 100);
+    ASSERT_TRUE(s.wait_for_output("ipos = ", 5000) && s.out().size() > before);
+    ASSERT_TRUE(last_ipos(s.out(), x, y, z));
+    EXPECT_EQ(x, 111081.0f);
+    EXPECT_GE(y, 504.0f + 3 * 20);
+    EXPECT_EQ(std::fmod(y - 504.0f, 20.0f), 0.0f) << y;
+
+    // A click on the minimap pixel (248, 95) flies to x = 248/256 * 131072 - 16384 = 110592,
+    // z = 95/128 * 65536 - 16384 = 32256, at the present height; that short flight takes under
+    // two seconds. The last step may carry the camera one frame's travel past the target (about
+    // ten units at this flight's final speed of 250 units per second).
+    const float height = y;
+    s.click(s.viewer_window(), 248, 95, 100);
+    e2e::sleep_ms(2500);
+    const size_t before_flight = s.out().size();
+    s.key("p", 100);
+    ASSERT_TRUE(s.wait_for_output("ipos = ", 5000) && s.out().size() > before_flight);
+    ASSERT_TRUE(last_ipos(s.out(), x, y, z));
+    EXPECT_NEAR(x, 110592.0f, 40.0f);
+    EXPECT_NEAR(z, 32256.0f, 40.0f);
+    EXPECT_EQ(y, height);
+
+    s.key("q");
+    EXPECT_TRUE(s.wait_exit().exited_with(0));
 }
 
 // What the frame loop draws reaches a 24-bit display pixel for pixel: the minimap is copied 1:1
