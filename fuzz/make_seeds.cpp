@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "encoder/encoder.h"
 #include "store/tile_file.h"
 #include "tests/support/fixture.h"
 
@@ -84,6 +85,32 @@ std::vector<Record> records() {
     };
 }
 
+// A residual plane with the structure of real tiles: smooth gradients, an edge, a little noise.
+// `kind` varies the mix so that the encoded records differ in length and pass count.
+void residual_plane(float* plane, int kind) {
+    const Bytes rnd = noise(kTileCoeffs, uint32_t(kind) * 7919 + 1);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const int p = y * 64 + x;
+            float v = float((x - 32) * (kind % 3)) * 0.5f + float((y - 20) * (kind % 5)) * 0.25f;
+            if (x > 20 + kind * 3 && y < 40) v += 30.0f;
+            v += float(int(rnd[size_t(p)] % 16) - 8) * float(kind % 4);
+            plane[p] = v;
+        }
+}
+
+// One channel encoded by the project's own encoder, as the data set builder writes it.
+EncodedChannel encoded_channel(int kind, int max_passes) {
+    float plane[kTileCoeffs];
+    residual_plane(plane, kind);
+    forward_wavelet(plane);
+    float peak = max_abs_coefficient(plane);
+    const int threshold = peak >= 255.0f ? 255 : peak < 2.0f ? 2 : int(peak);
+    EncodedChannel out;
+    encode_channel(plane, threshold, max_passes, out, nullptr);
+    return out;
+}
+
 // A tile record as the tile file holds it; `compressed` wraps the dominant stream in zlib.
 Bytes record_bytes(const Record& r, bool compressed) {
     return tile_record(r.threshold, compressed ? zlib_compress(r.dominant) : r.dominant,
@@ -142,6 +169,32 @@ int main(int argc, char** argv) {
     put(tiles, "zlib_level2.ezw", level2_file(small, true, 8));
     const std::vector<Record> mixed = {all[0], all[6], all[1], all[2]};
     put(tiles, "mixed_zlib_level2.ezw", level2_file(mixed, true, 7));
+
+    // Records of the project's encoder, single and in a level-2 file whose first tiles hold them
+    // (the rest are empty records, to keep the file small).
+    for (int kind = 1; kind <= 6; ++kind) {
+        const uint8_t passes = uint8_t(kind % 2 ? 7 : 5);
+        const EncodedChannel ch = encoded_channel(kind, passes);
+        for (bool compressed : {false, true}) {
+            Bytes seed{uint8_t(compressed), passes};
+            append_record(seed, ch, compressed);
+            put(recs,
+                "encoded_" + std::to_string(kind) + (compressed ? "_zlib" : "_stored") + ".rec",
+                seed);
+        }
+    }
+    for (bool compressed : {false, true}) {
+        TileHeaderFields h;
+        h.compressed = compressed;
+        h.max_passes = 7;
+        Bytes file = tile_header_bytes(h);
+        EncodedChannel empty;
+        encode_channel(std::vector<float>(kTileCoeffs, 0.0f).data(), 0, 7, empty, nullptr);
+        for (int k = 0; k < h.tiles_x * h.tiles_y; ++k)
+            append_record(file, k < 12 ? encoded_channel(k + 1, 7) : empty, compressed);
+        put(tiles, std::string("encoded_level2_") + (compressed ? "zlib" : "stored") + ".ezw",
+            file);
+    }
     printf("seeds written to %s\n", out.c_str());
     return 0;
 }
