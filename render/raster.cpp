@@ -266,7 +266,10 @@ void draw_tile_plain(int tx, int tz) {
                 if (!viewer_settings.bilinIpol) {
                     s = T(tu, tv);
                 } else {
-                    const int wu = weight_of(u, tu), wv = weight_of(v, tv);
+                    // Weights only where the fraction is below 1; a clamped position can lie
+                    // far beyond the tile.
+                    const int wu = tu < 63 ? weight_of(u, tu) : 0;
+                    const int wv = tv < 63 ? weight_of(v, tv) : 0;
                     if (tu < 63 && tv < 63)
                         s = lerp_pixel(lerp_pixel(T(tu, tv), T(tu + 1, tv), wu),
                                        lerp_pixel(T(tu, tv + 1), T(tu + 1, tv + 1), wu), wv);

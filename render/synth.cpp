@@ -138,7 +138,9 @@ void emit_rows(const Block& b, int M, uint8_t* even_row, uint8_t* odd_row) {
 
 void upsample_step(const uint8_t* source, int w, int h, int stride, int bpp, int ox, int oz,
                    uint8_t* target) {
-    static Block block;  // 24 KB of scratch; the renderer runs on one thread
+    // 24 KB of scratch on the stack keeps the step reentrant: the data set builder predicts
+    // tiles on several threads at once.
+    Block block;
     gather(source, w, h, stride, bpp, ox, oz, block);
     horizontal_taps(block);
     for (int M = 0; M < 36; ++M)
@@ -186,7 +188,8 @@ void upsample_step_plain(const uint8_t* source, int w, int h, int stride, int bp
     }
 }
 
-const RawImage& synthesise_tile(int s, int tc, int tr, int L) {
+const uint8_t* synthesise_tile_into(const RawImage& base, int tc, int tr, int L, uint8_t* even,
+                                    uint8_t* odd) {
     // Parities from the finest level down; afterwards (tc, tr) is the level-2 ancestor.
     int px[6] = {0}, py[6] = {0};
     for (int l = L; l >= 3; --l) {
@@ -195,14 +198,18 @@ const RawImage& synthesise_tile(int s, int tc, int tr, int L) {
         tc >>= 1;
         tr >>= 1;
     }
-    const RawImage& base = base_tex[s];
     auto* const step = render_plain_paths ? upsample_step_plain : upsample_step;
-    step(base.data, base.w, base.h, base.stride, base.bpp, 32 * tc - 2, 32 * tr - 2, synth_a.data);
+    step(base.data, base.w, base.h, base.stride, base.bpp, 32 * tc - 2, 32 * tr - 2, even);
     for (int l = 3; l <= L; ++l) {
-        const RawImage& from = (l & 1) ? synth_a : synth_b;
-        RawImage& to = (l & 1) ? synth_b : synth_a;
-        step(from.data, from.w, from.h, from.stride, 4, 2 + 32 * px[l], 2 + 32 * py[l], to.data);
+        const uint8_t* from = (l & 1) ? even : odd;
+        uint8_t* to = (l & 1) ? odd : even;
+        step(from, kSynthSize, kSynthSize, kSynthSize * 4, 4, 2 + 32 * px[l], 2 + 32 * py[l], to);
     }
+    return (L & 1) ? odd : even;
+}
+
+const RawImage& synthesise_tile(int s, int tc, int tr, int L) {
+    synthesise_tile_into(base_tex[s], tc, tr, L, synth_a.data, synth_b.data);
     return (L & 1) ? synth_b : synth_a;
 }
 

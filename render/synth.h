@@ -14,7 +14,7 @@ constexpr int kSynthMargin = 4;
 // channels 0..2 are used) and rows `stride` bytes apart; the step reads source pixels
 // (ox + i, oz + j) for i, j in -1..37, clamping coordinates to the source's edges, and writes all
 // 72 x 72 pixels of `target` (4 bytes each, rows 288 bytes apart). Byte 3 of a target pixel is
-// written as 0 and never read.
+// written as 0 and never read. Keeps no state: safe to call from several threads at once.
 void upsample_step(const uint8_t* source, int w, int h, int stride, int bpp, int ox, int oz,
                    uint8_t* target);
 
@@ -26,6 +26,12 @@ void upsample_step_plain(const uint8_t* source, int w, int h, int stride, int bp
 // Predicts tile (tc, tr) of sub-image s at level L (2..5) from base_tex[s] into synth_a (L even)
 // or synth_b (L odd); returns that image.
 const RawImage& synthesise_tile(int s, int tc, int tr, int L);
+
+// The same prediction from any base texture into caller-owned 72 x 72 x 4 buffers (`even` takes
+// the role of synth_a, `odd` of synth_b); returns the buffer holding the tile's prediction.
+// Reentrant, for predicting tiles outside the viewer (the data set builder).
+const uint8_t* synthesise_tile_into(const RawImage& base, int tc, int tr, int L, uint8_t* even,
+                                    uint8_t* odd);
 
 // final_tile := the 64 x 64 core of `prediction`, plus residual_tile (zero point 127, attenuated
 // in the three outermost rows and columns) when compressed residuals are on.

@@ -256,7 +256,8 @@ TEST(AddResidual, FastFormMatchesThePlainOne) {
         std::vector<uint8_t> plain(final_tile.data, final_tile.data + 64 * 64 * 4);
         add_residual(synth_b);
         for (int i = 0; i < 64 * 64 * 4; ++i) {
-            if (i % 4 != 3) ASSERT_EQ(final_tile.data[i], plain[i]) << "byte " << i;
+            if (i % 4 == 3) continue;
+            ASSERT_EQ(final_tile.data[i], plain[i]) << "byte " << i;
         }
     }
 }
