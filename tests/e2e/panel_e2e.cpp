@@ -2,8 +2,12 @@
 // rendering switches seen in the drawing window.
 #include <gtk/gtk.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "panel/panel.h"
@@ -16,8 +20,8 @@ namespace {
 const char kStartCamera[] = "--camera=111081,504,32424";
 const int kMinimapW = 256, kMinimapH = 128;
 
-// Where the panel's widgets sit inside its window. The viewer's panel is create_panel's, on a
-// display of the same kind, so a copy laid out here has the same geometry.
+// Where the panel's widgets sit inside its window. The viewer shows create_panel's window, so a
+// copy laid out on the same display has the same geometry.
 struct PanelLayout {
     std::string problem;  // empty when the layout is known
     int width = 0, height = 0;
@@ -31,31 +35,66 @@ struct PanelLayout {
     }
 };
 
-const PanelLayout& panel_layout() {
-    static const PanelLayout layout = [] {
-        PanelLayout l;
-        if (!gtk_init_check(nullptr, nullptr)) {
-            l.problem = "GTK cannot open the display to lay out a panel";
-            return l;
+const char* const kProbedWidgets[] = {"GUI_exitButton", "GUI_showMinimap", "GUI_bilinIpol"};
+
+// Child side of the probe: lays a panel out on `display` and writes "width height" and then
+// "x y w h" for each probed widget to `fd`.
+[[noreturn]] void probe_layout_child(const std::string& display, int fd) {
+    g_setenv("DISPLAY", display.c_str(), TRUE);
+    if (!gtk_init_check(nullptr, nullptr)) _exit(2);
+    GtkWidget* window = create_panel();
+    gtk_widget_show(window);
+    GtkWidget* exit_button = find_widget(window, "GUI_exitButton");
+    for (int i = 0; i < 500 && !(GTK_WIDGET_MAPPED(window) && exit_button->allocation.height > 1);
+         ++i) {
+        while (g_main_context_iteration(nullptr, FALSE)) {
         }
-        GtkWidget* window = create_panel();
-        gtk_widget_show(window);
-        GtkWidget* exit_button = find_widget(window, "GUI_exitButton");
-        for (int i = 0;
-             i < 500 && !(GTK_WIDGET_MAPPED(window) && exit_button->allocation.height > 1); ++i) {
-            while (g_main_context_iteration(nullptr, FALSE)) {
-            }
-            e2e::sleep_ms(10);
-        }
-        l.width = window->allocation.width;
-        l.height = window->allocation.height;
-        for (const char* name : {"GUI_exitButton", "GUI_showMinimap", "GUI_bilinIpol"})
-            l.widgets[name] = find_widget(window, name)->allocation;
-        if (exit_button->allocation.height <= 1) l.problem = "the panel was never laid out";
-        gtk_widget_destroy(window);
+        e2e::sleep_ms(10);
+    }
+    std::string text = std::to_string(window->allocation.width) + " " +
+                       std::to_string(window->allocation.height) + "\n";
+    for (const char* name : kProbedWidgets) {
+        const GtkAllocation& a = find_widget(window, name)->allocation;
+        text += std::to_string(a.x) + " " + std::to_string(a.y) + " " + std::to_string(a.width) +
+                " " + std::to_string(a.height) + "\n";
+    }
+    if (write(fd, text.data(), text.size()) != ssize_t(text.size())) _exit(3);
+    _exit(0);
+}
+
+// Lays a panel out in a child process, so that this process never holds a connection to a
+// display that goes away with its session.
+PanelLayout probe_layout(const std::string& display) {
+    PanelLayout l;
+    int fds[2];
+    if (pipe(fds) != 0) {
+        l.problem = "pipe failed";
         return l;
-    }();
-    return layout;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        probe_layout_child(display, fds[1]);
+    }
+    close(fds[1]);
+    std::string text;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    if (pid > 0) waitpid(pid, &status, 0);
+    std::istringstream in(text);
+    in >> l.width >> l.height;
+    for (const char* name : kProbedWidgets) {
+        GdkRectangle& r = l.widgets[name];
+        in >> r.x >> r.y >> r.width >> r.height;
+    }
+    if (pid <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !in)
+        l.problem = "could not lay out a panel on " + display;
+    else if (l.widgets["GUI_exitButton"].height <= 1)
+        l.problem = "the panel was never laid out";
+    return l;
 }
 
 std::string tool_path() {
@@ -130,7 +169,8 @@ class PanelE2E : public ::testing::Test {
   protected:
     void SetUp() override {
         QUORVIK_E2E_REQUIRE_X();
-        ASSERT_TRUE(layout().problem.empty()) << layout().problem;
+        layout_ = probe_layout(s.display());
+        ASSERT_TRUE(layout_.problem.empty()) << layout_.problem;
         ASSERT_TRUE(s.start());
         ASSERT_TRUE(s.wait_until_running()) << s.err();
         viewer = s.viewer_window();
@@ -151,7 +191,7 @@ class PanelE2E : public ::testing::Test {
             s.wait_exit();
         }
     }
-    static const PanelLayout& layout() { return panel_layout(); }
+    const PanelLayout& layout() const { return layout_; }
     // xdotool's synchronous pointer move waits for a motion that never comes when the pointer
     // is already there, so every click starts from a parking spot away from any target.
     void click(unsigned long window, int x, int y, int hold_ms) {
@@ -169,6 +209,7 @@ class PanelE2E : public ::testing::Test {
     }
 
     e2e::Session s;
+    PanelLayout layout_;
     unsigned long viewer = 0, panel = 0;
 };
 
