@@ -3,10 +3,13 @@
 // record held.
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 #include "decoder/decode_tile.h"
 #include "decoder/ezw_decode.h"
 #include "fuzz/fuzz_check.h"
+#include "store/data_set.h"
+#include "store/render_buffers.h"
 #include "store/tile_file.h"
 
 // One decoded channel plane against the decoder's own account of the decode. A significant
@@ -47,4 +50,32 @@ inline void fuzz_decode_every_tile(const TileSet& set) {
         FUZZ_CHECK(status != DecodeStatus::record_truncated);
         fuzz_check_plane(plane, status, info, read_u32le(set.data + set.index[t] + 5));
     }
+}
+
+// The viewer's whole tile path on a set: the three channel decodes, the inverse transforms and
+// the colour conversion into residual_tile, with the set standing in for all three channels of
+// sub-image 0 at `level`. Extreme coefficient planes must not overflow any conversion (UBSan).
+inline void fuzz_decode_tiles_to_pixels(TileSet& set, int level) {
+    if (!residual_tile.data) {
+        residual_tile.w = residual_tile.h = 64;
+        residual_tile.bpp = 4;
+        residual_tile.stride = 64 * 4;
+        residual_tile.data = static_cast<uint8_t*>(calloc(64 * 64, 4));
+        FUZZ_CHECK(residual_tile.data != nullptr);
+    }
+    ResidualLevel& entry = residuals_level[0][level];
+    entry.R = entry.G = entry.B = &set;
+    // A whole tile costs about as much as a hundred channel decodes under the sanitizers, so only
+    // tile 0 and the first tiles with any coefficient go all the way to pixels.
+    static float plane[kTileCoeffs];
+    const int slots = set.header.tiles_x * set.header.tiles_y;
+    int with_content = 0;
+    for (int t = 0; t < slots && with_content < 8; ++t) {
+        ChannelDecodeInfo info;
+        decode_tile_channel(set, t, plane, &info);
+        if (t > 0 && info.significant == 0) continue;
+        with_content += info.significant > 0;
+        decode_tile(0, level, t);
+    }
+    entry = ResidualLevel{};
 }

@@ -1,5 +1,6 @@
 // Fuzz target: one compressed tile file (.ezw) held in memory: header checks, record walk and
-// index, then every tile of an accepted file decoded the way the viewer decodes it.
+// index, then every tile of an accepted file decoded the way the viewer decodes it, down to the
+// residual pixels.
 //
 // The level is taken from the header's merged_w (2048 -> level 2 ... 16384 -> level 5, anything
 // else is tried as level 2), so a mutated size field meets the check for the level it claims.
@@ -58,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(expect == set.data_len);
 
     fuzz_decode_every_tile(set);
+    fuzz_decode_tiles_to_pixels(set, level);
 
     free(set.index);
     free(set.data);
