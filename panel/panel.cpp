@@ -5,9 +5,10 @@
 #include "app/settings.h"
 
 GtkWidget* panel_window = nullptr;
-const char* const kPanelTitle = "QUORVIK control panel";
 
 namespace {
+
+const char kPanelTitle[] = "QUORVIK control panel";
 
 // Keeps a widget reachable through find_widget. The window's data holds a reference of its own,
 // dropped when the window's data goes, so a registered widget outlives any removal from its

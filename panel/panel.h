@@ -39,6 +39,3 @@ void on_show_minimap_toggled(GtkToggleButton* toggle, gpointer user_data);
 void on_draw_crosshair_toggled(GtkToggleButton* toggle, gpointer user_data);
 void on_exit_pressed(GtkButton* button, gpointer user_data);
 void on_panel_destroy(GtkObject* window, gpointer user_data);
-
-// The panel window's title.
-extern const char* const kPanelTitle;
