@@ -8,7 +8,8 @@
 #
 # Environment: SOAK_SECONDS (default 120), SOAK_SEED (random seed, default: the time),
 # SOAK_UNLIMITED=1 (also toggle the frame limiter; otherwise it stays on, so that the run does not
-# take a whole core of a shared machine), SOAK_KEEP=1 (keep the work directory).
+# take a whole core of a shared machine), SOAK_KEEP=1 (keep the work directory),
+# SOAK_SELFTEST_LEAK_KB=N (makes every frame lose N kB, to check that the soak notices a leak).
 #
 # Fails when the viewer crashes or exits on its own, when it does not end with status 0 on q at
 # the end, or when its resident memory grows by more than 5 MB from the first to the last quarter
@@ -56,6 +57,7 @@ cat > "$WORK/count_frames.c" <<'EOF'
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 static unsigned long frames;
 static void save(void) {
     const char* path = getenv("QUORVIK_SOAK_FRAMES");
@@ -67,7 +69,21 @@ static void save(void) {
 }
 int SDL_Flip(void* surface) {
     static int (*real)(void*);
+    static long leak_kb = -1;
     if (!real) real = (int (*)(void*))dlsym(RTLD_NEXT, "SDL_Flip");
+    if (leak_kb < 0) {
+        const char* kb = getenv("QUORVIK_SOAK_SELFTEST_LEAK_KB");
+        leak_kb = kb ? atol(kb) : 0;
+    }
+    if (leak_kb > 0) { /* the soak's own self-test: memory it must notice growing */
+        static void* volatile chain; /* kept, so that the compiler cannot drop the allocation */
+        void** block = malloc((size_t)leak_kb * 1024);
+        if (block) {
+            memset(block, 1, (size_t)leak_kb * 1024);
+            *block = chain;
+            chain = block;
+        }
+    }
     if (++frames % 25 == 0) save();
     return real(surface);
 }
@@ -100,6 +116,7 @@ alive() { kill -0 "$VIEWER_PID" 2>/dev/null; }
 cd "$WORLD" || exit 2
 # Native child windows make the panel's widgets visible to xwininfo, so they can be clicked.
 GDK_NATIVE_WINDOWS=1 MALLOC_MMAP_THRESHOLD_=131072 QUORVIK_SOAK_FRAMES="$WORK/frames" \
+    QUORVIK_SOAK_SELFTEST_LEAK_KB="${SOAK_SELFTEST_LEAK_KB:-0}" \
     LD_PRELOAD="$WORK/count_frames.so" "$BUILD/quorvik" >"$WORK/stdout.txt" 2>"$WORK/stderr.txt" &
 VIEWER_PID=$!
 
