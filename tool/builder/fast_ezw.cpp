@@ -1,0 +1,164 @@
+#include "tool/builder/fast_ezw.h"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "decoder/scan_order.h"
+
+namespace builder {
+namespace {
+
+// Packs values of `width` bits, first value in the top bits of the first byte, into a fixed
+// buffer large enough for any stream the decoder accepts (and a little more, so that running over
+// the limit is detected rather than written past).
+template <int width, size_t capacity>
+struct Packer {
+    uint8_t bytes[capacity];
+    uint32_t count = 0;
+    Packer() { std::memset(bytes, 0, sizeof bytes); }
+    void put(uint32_t v) {
+        constexpr int per = 8 / width;
+        bytes[count / per] |= uint8_t(v << (8 - width - width * int(count % per)));
+        ++count;
+    }
+    void copy_to(std::vector<uint8_t>& out) const {
+        out.assign(bytes, bytes + (count + per_byte() - 1) / per_byte());
+    }
+    static constexpr uint32_t per_byte() { return 8 / width; }
+};
+
+}  // namespace
+
+bool fast_encode_channel(const float* coeffs, int threshold, int max_passes, EncodedChannel& out) {
+    const ScanTree& tree = scan_tree();
+    threshold = threshold < 0 ? 0 : threshold > 255 ? 255 : threshold;
+    out.threshold = uint8_t(threshold);
+    out.dominant.clear();
+    out.subordinate.clear();
+    out.symbols = out.bits = 0;
+    out.passes = 0;
+    out.significant = 0;
+    out.budget_pass = -1;
+    out.truncated = false;
+
+    int T[16];
+    int passes = 0;
+    for (int t = threshold; passes < max_passes && passes < 16 && t >= 2; t /= 2) T[passes++] = t;
+    out.passes = passes;
+    if (passes == 0) return true;
+
+    // Pass in which each coefficient becomes significant (255: never), by scan index, and the
+    // set of such passes among each coefficient's descendants.
+    static thread_local float mag[kTileCoeffs];
+    static thread_local uint8_t sig_pass[kTileCoeffs];
+    static thread_local uint16_t below[kTileCoeffs];
+    static thread_local uint8_t negative[kTileCoeffs];
+    for (int w = 0; w < kTileCoeffs; ++w) {
+        const float c = coeffs[tree.pos[w]];
+        const float a = std::fabs(c);
+        mag[w] = a == a ? a : 0.0f;
+        negative[w] = c < 0.0f;
+        uint8_t k = 255;
+        if (mag[w] >= float(T[passes - 1]))
+            for (int i = 0; i < passes; ++i)
+                if (mag[w] >= float(T[i])) {
+                    k = uint8_t(i);
+                    break;
+                }
+        sig_pass[w] = k;
+    }
+    auto pass_bit = [&](int w) -> uint16_t {
+        return sig_pass[w] < 16 ? uint16_t(1u << sig_pass[w]) : uint16_t(0);
+    };
+    for (int w = kTileCoeffs - 1; w >= 1; --w) {
+        const int fc = tree.first_child[w];
+        if (fc == 0) {
+            below[w] = 0;
+            continue;
+        }
+        const int width = 2 * tree.band_side[w];
+        const int kids[4] = {fc, fc + 1, fc + width, fc + width + 1};
+        uint16_t m = 0;
+        for (int c : kids) m |= below[c] | pass_bit(c);
+        below[w] = m;
+    }
+    below[0] = below[1] | below[2] | below[3] | pass_bit(1) | pass_bit(2) | pass_bit(3);
+
+    // Enough for one pass more than the limit allows; every pass checks the limit at its end.
+    static thread_local Packer<2, kMaxDominantBytes + 1024 + 8> sym;
+    static thread_local Packer<1, kMaxSubordinateBytes + 512 + 8> bit;
+    std::memset(sym.bytes, 0, sizeof sym.bytes);
+    std::memset(bit.bytes, 0, sizeof bit.bytes);
+    sym.count = bit.count = 0;
+    static thread_local int16_t list_a[kTileCoeffs], list_b[kTileCoeffs], group[kTileCoeffs];
+    for (int k = 0; k < passes; ++k) {
+        const int m0 = (5 * T[k]) / 4, m1 = (7 * T[k]) / 4;
+        // Codes coefficient w; true when its children are visited in this pass.
+        auto code = [&](int w) -> bool {
+            const uint8_t sp = sig_pass[w];
+            if (sp < k) return true;  // significant earlier: takes no symbol
+            if (sp == k) {
+                sym.put(negative[w] ? 3u : 1u);
+                const double a = double(mag[w]);
+                bit.put(a - m0 > m1 - a ? 1u : 0u);
+                ++out.significant;
+                return true;
+            }
+            if (below[w] & (1u << k)) {
+                sym.put(2);
+                return true;
+            }
+            sym.put(0);
+            return false;
+        };
+        if (!code(0)) {
+            if (sym.count > kMaxDominantSymbols) return false;
+            continue;  // a zerotree root at the DC coefficient ends the pass
+        }
+        int16_t* cur = list_a;
+        int16_t* next = list_b;
+        int n = 3;
+        cur[0] = 1, cur[1] = 2, cur[2] = 3;
+        while (n > 0) {
+            if (tree.first_child[cur[0]] == 0) {
+                // The finest bands: no children.
+                for (int i = 0; i < n; ++i) code(cur[i]);
+                break;
+            }
+            int nn = 0, i = 0;
+            while (i < n) {
+                // One row of one band: its children fill two rows of the finer band, each in
+                // the order of their parents. fc / width names the children's first row.
+                const int width = 2 * tree.band_side[cur[i]];
+                const int key = tree.first_child[cur[i]] / width;
+                int g = 0;
+                for (; i < n; ++i) {
+                    const int w = cur[i];
+                    const int fc = tree.first_child[w];
+                    if (fc / width != key) break;
+                    if (code(w)) group[g++] = int16_t(fc);
+                }
+                for (int j = 0; j < g; ++j) {
+                    next[nn++] = group[j];
+                    next[nn++] = int16_t(group[j] + 1);
+                }
+                for (int j = 0; j < g; ++j) {
+                    next[nn++] = int16_t(group[j] + width);
+                    next[nn++] = int16_t(group[j] + width + 1);
+                }
+            }
+            std::swap(cur, next);
+            n = nn;
+        }
+        if (sym.count > kMaxDominantSymbols) return false;
+    }
+    if (sym.count > kMaxDominantSymbols) return false;
+    out.symbols = sym.count;
+    out.bits = bit.count;
+    sym.copy_to(out.dominant);
+    bit.copy_to(out.subordinate);
+    return true;
+}
+
+}  // namespace builder

@@ -1,0 +1,194 @@
+#include "tool/builder/tile_coder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "decoder/colour.h"
+#include "decoder/ezw_decode.h"
+#include "decoder/lifting.h"
+#include "render/synth.h"
+#include "tool/builder/fast_ezw.h"
+
+namespace builder {
+namespace {
+
+// What the viewer adds to a prediction for a residual byte r at border distance d (before its
+// final clamping): the zero point is 127 and the three outermost rows and columns are damped.
+int residual_effect(int d, int r) {
+    const int q = r - 127;
+    switch (d) {
+        case 0:
+            return q >> 1;
+        case 1:
+            return (2 * q) / 3;
+        case 2:
+            return (4 * q) / 5;
+        default:
+            return q;
+    }
+}
+
+struct TargetTable {
+    float v[4][511];
+    TargetTable() {
+        for (int d = 0; d < 4; ++d)
+            for (int delta = -255; delta <= 255; ++delta) {
+                // All bytes whose effect is nearest to delta form one run; aim at its middle so
+                // that small coding errors still land on the same effect.
+                int best = 1 << 30, lo = 0, hi = 0;
+                for (int r = 0; r < 256; ++r) {
+                    const int e = std::abs(residual_effect(d, r) - delta);
+                    if (e < best) {
+                        best = e;
+                        lo = hi = r;
+                    } else if (e == best && r == hi + 1) {
+                        hi = r;
+                    }
+                }
+                // Byte r comes from component values in [r - 128, r - 127).
+                v[d][delta + 255] = float((lo + hi) * 0.5 - 127.5);
+            }
+    }
+};
+const TargetTable& targets() {
+    static const TargetTable table;
+    return table;
+}
+
+// Dead-zone factor by coefficient position: full in the finest bands, less in coarser ones, none
+// in the four coarsest levels, which hold the tile's mean and the transform's offsets.
+struct BandScale {
+    float s[kTileCoeffs];
+    BandScale() {
+        for (int p = 0; p < kTileCoeffs; ++p) {
+            const int m = std::max(p / 64, p % 64);
+            s[p] = m >= 32 ? 1.0f : m >= 16 ? 0.7f : m >= 8 ? 0.45f : 0.0f;
+        }
+    }
+};
+const BandScale& band_scale() {
+    static const BandScale table;
+    return table;
+}
+
+// Error of the decoder's value for a coefficient of magnitude m when the passes start at t0.
+float coded_error(float m, int t0) {
+    int t = t0;
+    for (int k = 0; k < kMaxPasses && t >= 2; ++k, t /= 2) {
+        if (m >= float(t)) {
+            const float lo = float((5 * t) / 4), hi = float((7 * t) / 4);
+            return std::min(std::fabs(m - lo), std::fabs(m - hi));
+        }
+    }
+    return m;
+}
+
+int start_threshold(const float* coeffs) {
+    // Starts of 128..191 end at a last pass of 2, 192..255 at 3. Large coefficients need a high
+    // start, since the first pass cannot reconstruct more than 7/4 of its threshold. Within what
+    // is left, the start decides which values the DC coefficient can take; it carries the
+    // tile's mean and shifts every pixel of it, so pick the start that codes it best.
+    float detail = 0.0f;
+    for (int p = 1; p < kTileCoeffs; ++p) detail = std::max(detail, std::fabs(coeffs[p]));
+    const int lo = std::clamp(int(std::ceil(detail * 0.5f)) + 1, 128, 255);
+    const float dc = std::fabs(coeffs[0]);
+    int best = lo;
+    float best_err = coded_error(dc, lo);
+    for (int t0 = lo + 1; t0 <= 255 && best_err > 0.0f; ++t0) {
+        const float e = coded_error(dc, t0);
+        if (e < best_err) best_err = e, best = t0;
+    }
+    return best;
+}
+
+}  // namespace
+
+float Quality::dead_zone() const {
+    // 100 drops nothing the passes could resolve; each step below adds a fraction of a grey level.
+    const int v = std::clamp(value, 0, 100);
+    return float(100 - v) * 0.3f;
+}
+
+double Quality::promised_psnr() const {
+    const int v = std::clamp(value, 0, 100);
+    return 20.0 + 0.0 * v;
+}
+
+float residual_target(int d, int delta) {
+    return targets().v[std::min(d, 3)][std::clamp(delta, -255, 255) + 255];
+}
+
+void code_tile(const Planes& source, const Planes& prediction, int x0, int y0, const Quality& q,
+               TileCode& out) {
+    const TargetTable& tt = targets();
+    alignas(16) float plane[3][kTileCoeffs];
+    for (int ch = 0; ch < 3; ++ch) {
+        for (int y = 0; y < 64; ++y) {
+            const uint8_t* s = source.at(ch, x0, y0 + y);
+            const uint8_t* p = prediction.at(ch, x0, y0 + y);
+            float* o = plane[ch] + y * 64;
+            for (int x = 0; x < 64; ++x)
+                o[x] = tt.v[border_distance(x, y)][int(s[x]) - int(p[x]) + 255];
+        }
+    }
+    rgb_to_ycbcr(plane[0], plane[1], plane[2], plane[0], plane[1], plane[2], kTileCoeffs);
+    const BandScale& bs = band_scale();
+    out.refits = 0;
+    out.over_budget = false;
+    for (int ch = 0; ch < 3; ++ch) {
+        forward_wavelet(plane[ch]);
+        alignas(16) float kept[kTileCoeffs];
+        float zone = q.dead_zone();
+        for (int attempt = 0;; ++attempt) {
+            for (int p = 0; p < kTileCoeffs; ++p) {
+                const float c = plane[ch][p];
+                kept[p] = std::fabs(c) < zone * bs.s[p] ? 0.0f : c;
+            }
+            const int t0 = start_threshold(kept);
+            if (fast_encode_channel(kept, t0, kMaxPasses, out.ch[ch])) break;
+            if (attempt == 12) {
+                // Still too many symbols: let the library's encoder code the last passes
+                // cheaply, which always fits.
+                encode_channel(kept, t0, kMaxPasses, out.ch[ch], nullptr);
+                out.over_budget = true;
+                break;
+            }
+            // Too many symbols for the decoder's 4096-byte buffer: drop more fine detail.
+            zone = zone < 2.0f ? 2.0f : zone * 1.5f;
+            ++out.refits;
+        }
+    }
+}
+
+double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,
+                         const uint8_t* const records[3], const size_t lens[3],
+                         const bool compressed[3], int max_passes, int& short_channels) {
+    alignas(16) float plane[3][kTileCoeffs];
+    for (int ch = 0; ch < 3; ++ch) {
+        const DecodeStatus st =
+            decode_channel_record(records[ch], lens[ch], compressed[ch], max_passes, plane[ch]);
+        if (st != DecodeStatus::ok) ++short_channels;
+        inverse_wavelet(plane[ch]);
+    }
+    alignas(16) uint8_t residual[64 * 64 * 4];
+    ycbcr_to_rgb_tile(plane[0], plane[1], plane[2], residual, 256);
+    double sse = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+        int64_t sum = 0;
+        for (int y = 0; y < 64; ++y) {
+            const uint8_t* s = source.at(ch, x0, y0 + y);
+            const uint8_t* p = prediction.at(ch, x0, y0 + y);
+            const uint8_t* r = residual + y * 256 + ch;
+            for (int x = 0; x < 64; ++x) {
+                const int shown = residual_value(p[x], r[4 * x], border_distance(x, y));
+                const int e = shown - int(s[x]);
+                sum += e * e;
+            }
+        }
+        sse += double(sum);
+    }
+    return sse;
+}
+
+}  // namespace builder

@@ -1,0 +1,61 @@
+#pragma once
+// Codes the residual of one 64 x 64 tile: what must be added to the viewer's prediction to get
+// the source, turned into the three channel records the viewer decodes.
+#include <cstdint>
+#include <vector>
+
+#include "encoder/encoder.h"
+#include "tool/builder/planes.h"
+
+namespace builder {
+
+// Every record of a data set runs up to seven passes; start thresholds of 128..255 make the last
+// pass's threshold 2 or 3, fine enough for the offsets every tile must carry (the inverse
+// transform adds -4.5..-7.5 to every sample, so even a flat residual needs its DC coefficient).
+constexpr int kMaxPasses = 7;
+
+// Quality 0..100 sets the dead zone: detail coefficients smaller than it are dropped before
+// coding (the coarsest bands are always kept). 100 keeps everything the passes can resolve.
+struct Quality {
+    int value = 80;
+    float dead_zone() const;  // for the finest band; coarser bands use less
+    // The PSNR (dB) of the viewer's picture against the source that this quality is built to
+    // reach on photographic or terrain-like residuals; the builder warns about levels below it.
+    double promised_psnr() const;
+};
+
+struct TileCode {
+    EncodedChannel ch[3];      // Y (R file), Cb (G file), Cr (B file)
+    int refits = 0;            // times the dead zone had to be raised to fit the stream limits
+    bool over_budget = false;  // still needed the encoder's cheap passes after every refit
+};
+
+// The residual byte the viewer must find in residual_tile, as the colour conversion's input
+// value (the centre of the interval that truncates to the wanted byte), for a wanted change
+// `delta` (source - prediction, -255..255) at border distance d (0, 1, 2; 3 = interior).
+float residual_target(int d, int delta);
+
+// The viewer's damping of the residual near the tile's top and left edges: border distance of
+// tile pixel (x, y), capped at 3.
+inline int border_distance(int x, int y) {
+    int d = x;
+    if (64 - x < d) d = 64 - x;
+    if (y < d) d = y;
+    if (64 - y < d) d = 64 - y;
+    return d < 3 ? d : 3;
+}
+
+// Codes the tile whose top-left pixel is (x0, y0) in both `source` and `prediction` (same level
+// geometry). Thread-safe.
+void code_tile(const Planes& source, const Planes& prediction, int x0, int y0, const Quality& q,
+               TileCode& out);
+
+// Squared error, summed over the tile's pixels and channels, of what the viewer shows when it
+// decodes the three records (`records[c]` with `lens[c]` readable bytes) on top of the prediction,
+// against the source; `short_channels` counts channels whose decode did not end cleanly.
+// Uses the viewer's own decoder, transform, colour conversion and residual addition.
+double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,
+                         const uint8_t* const records[3], const size_t lens[3],
+                         const bool compressed[3], int max_passes, int& short_channels);
+
+}  // namespace builder

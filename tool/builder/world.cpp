@@ -1,0 +1,307 @@
+// The procedural world. Three fields describe the terrain: height (sea below 0), a river field
+// (rivers run along its zero lines) and moisture. They are made once for the whole world at the
+// coarsest level by fractal value noise, then refined level by level: each refinement doubles
+// the resolution with the same four-point interpolation the viewer uses and adds fresh noise
+// scaled to that level's pixel size. Colour and relief shading are computed only at the finest
+// level, so the shading picks up the new detail of every level, and the coarser levels of the
+// data set are decimated from it like those of any imported picture.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "tool/builder/source.h"
+
+namespace builder {
+namespace {
+
+constexpr int kWorldW1 = 4096, kWorldH1 = 2048;  // the world at 1024 pixels per sub-image
+constexpr int kFieldMargin = 8;
+constexpr int kFields = 3;  // height, river, moisture
+
+// The start camera looks at world (111081, 32424): level-1 pixel (x + 16384) / 32.
+constexpr float kStartX1 = (111081.0f + 16384.0f) / 32.0f;
+constexpr float kStartZ1 = (32424.0f + 16384.0f) / 32.0f;
+
+inline uint32_t mix32(uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x7feb352dU;
+    h ^= h >> 15;
+    h *= 0x846ca68bU;
+    h ^= h >> 16;
+    return h;
+}
+
+// Uniform in [-1, 1) for one lattice point of one noise layer.
+inline float hash_noise(uint32_t key, int32_t x, int32_t y) {
+    const uint32_t h =
+        mix32(key ^ mix32(uint32_t(x) * 0x9e3779b1U ^ mix32(uint32_t(y) + 0x632be5abU)));
+    return float(h >> 8) * (2.0f / 16777216.0f) - 1.0f;
+}
+
+float value_noise(uint32_t key, float x, float y) {
+    const float fx = std::floor(x), fy = std::floor(y);
+    const int32_t ix = int32_t(fx), iy = int32_t(fy);
+    float tx = x - fx, ty = y - fy;
+    tx = tx * tx * (3 - 2 * tx);
+    ty = ty * ty * (3 - 2 * ty);
+    const float a = hash_noise(key, ix, iy), b = hash_noise(key, ix + 1, iy);
+    const float c = hash_noise(key, ix, iy + 1), d = hash_noise(key, ix + 1, iy + 1);
+    return (a + (b - a) * tx) + ((c + (d - c) * tx) - (a + (b - a) * tx)) * ty;
+}
+
+float fbm(uint32_t key, float x, float y, float wavelength, int octaves, float gain) {
+    float sum = 0, amp = 1, norm = 0;
+    for (int o = 0; o < octaves; ++o) {
+        sum += amp * value_noise(key + uint32_t(o) * 0x51ed27U, x / wavelength, y / wavelength);
+        norm += amp;
+        amp *= gain;
+        wavelength *= 0.5f;
+    }
+    return sum / norm;
+}
+
+// A block of a field at one level; element (x, y) for x in [x0, x0 + w), y in [y0, y0 + h).
+struct Field {
+    int x0 = 0, y0 = 0, w = 0, h = 0;
+    std::vector<float> v;
+    void reset(int x0_, int y0_, int w_, int h_) {
+        x0 = x0_, y0 = y0_, w = w_, h = h_;
+        v.assign(size_t(w) * h, 0.0f);
+    }
+    float* row(int y) { return v.data() + size_t(y - y0) * w - x0; }
+    const float* row(int y) const { return v.data() + size_t(y - y0) * w - x0; }
+};
+
+// Noise amplitude added by the refinement to level l (2..5), per field. Height detail shrinks a
+// little slower than the pixel size, so finer levels show rougher relief, as real ground does.
+float refine_amp(int field, int level) {
+    const float base[kFields] = {0.0012f, 0.0006f, 0.0008f};
+    const float ratio[kFields] = {0.45f, 0.5f, 0.5f};
+    return base[field] * std::pow(ratio[field], float(level - 2));
+}
+
+class World : public Source {
+  public:
+    explicit World(uint64_t seed) : key_(uint32_t(seed) ^ uint32_t(seed >> 32) * 0x85ebca6bU) {}
+
+    std::string describe() const override { return "procedural world"; }
+
+    void sub_image(int sub, int size, Planes& out, Pool& pool) override {
+        if (level1_[0].empty()) make_level1(pool);
+        const int col = sub % 4, row = sub / 4;
+        int levels = 0;  // refinements from 1024 pixels
+        while ((1024 << levels) < size) ++levels;
+        // Level-1 block of the sub-image with its margin, clamped at the world's edges.
+        std::vector<Field> cur(kFields);
+        for (int f = 0; f < kFields; ++f) {
+            cur[f].reset(-kFieldMargin, -kFieldMargin, 1024 + 2 * kFieldMargin,
+                         1024 + 2 * kFieldMargin);
+            for (int y = -kFieldMargin; y < 1024 + kFieldMargin; ++y) {
+                const int gy = std::clamp(row * 1024 + y, 0, kWorldH1 - 1);
+                float* r = cur[f].row(y);
+                for (int x = -kFieldMargin; x < 1024 + kFieldMargin; ++x) {
+                    const int gx = std::clamp(col * 1024 + x, 0, kWorldW1 - 1);
+                    r[x] = level1_[f][size_t(gy) * kWorldW1 + gx];
+                }
+            }
+        }
+        // Whole refinements up to the level below the finest.
+        int s = 1024;
+        for (int l = 2; l <= levels; ++l) {
+            std::vector<Field> next(kFields);
+            const int ns = 2 * s;
+            for (int f = 0; f < kFields; ++f)
+                next[f].reset(-kFieldMargin, -kFieldMargin, ns + 2 * kFieldMargin,
+                              ns + 2 * kFieldMargin);
+            const int rows = ns + 2 * kFieldMargin, per_job = 64;
+            pool.run((rows + per_job - 1) / per_job * kFields, [&](int64_t job) {
+                const int f = int(job % kFields);
+                const int y0 = -kFieldMargin + int(job / kFields) * per_job;
+                const int y1 = std::min(ns + kFieldMargin, y0 + per_job);
+                refine(cur[f], next[f], f, l, col * ns, row * ns, y0, y1);
+            });
+            cur.swap(next);
+            s = ns;
+        }
+        // The finest level in strips: fields with one pixel of margin for the slopes, then
+        // colour.
+        out.reset(size, size, 0);
+        const int finest = levels + 1;
+        const int per_job = 32;
+        pool.run((size + per_job - 1) / per_job, [&](int64_t job) {
+            const int y0 = int(job) * per_job, y1 = std::min(size, y0 + per_job);
+            Field fine[kFields];
+            for (int f = 0; f < kFields; ++f) {
+                fine[f].reset(-1, y0 - 1, size + 2, y1 - y0 + 2);
+                if (size == s) {
+                    // No refinement left: the fields are already at this resolution.
+                    for (int y = y0 - 1; y <= y1; ++y)
+                        memcpy(fine[f].row(y) - 1, cur[f].row(y) - 1, sizeof(float) * (size + 2));
+                } else {
+                    refine(cur[f], fine[f], f, finest, col * size, row * size, y0 - 1, y1 + 1);
+                }
+            }
+            colour(fine, out, y0, y1, finest);
+        });
+    }
+
+  private:
+    // The world's fields at level 1: fractal noise on a grid four times coarser, refined twice.
+    void make_level1(Pool& pool) {
+        const int cw = kWorldW1 / 4, chh = kWorldH1 / 4, M = kFieldMargin;
+        std::vector<Field> cur(kFields);
+        for (auto& f : cur) f.reset(-M, -M, cw + 2 * M, chh + 2 * M);
+        pool.run(chh + 2 * M, [&](int64_t job) {
+            const int y = int(job) - M;
+            for (int x = -M; x < cw + M; ++x) {
+                const float fx = float(x) * 4.0f, fy = float(y) * 4.0f;
+                // Continents: broad noise, a warp for ragged outlines, a latitude fall-off.
+                const float wx = fx + 90.0f * fbm(key_ + 11, fx, fy, 700.0f, 3, 0.5f);
+                const float wy = fy + 90.0f * fbm(key_ + 12, fx, fy, 700.0f, 3, 0.5f);
+                float h = fbm(key_ + 1, wx, wy, 1100.0f, 7, 0.52f) * 1.25f + 0.02f;
+                const float lat =
+                    std::fabs(std::clamp(fy, 0.0f, float(kWorldH1)) / kWorldH1 - 0.5f) * 2.0f;
+                h -= 0.35f * std::pow(lat, 6.0f);
+                // Mountain ranges: ridged noise where the ground is already high.
+                const float ridge = 1.0f - std::fabs(fbm(key_ + 2, wx, wy, 420.0f, 5, 0.5f)) * 2.2f;
+                if (h > 0) h += std::max(0.0f, ridge) * std::min(1.0f, h * 4.0f) * 0.35f;
+                cur[0].row(y)[x] = h;
+                cur[1].row(y)[x] = fbm(key_ + 3, wx * 1.3f, wy * 1.3f, 260.0f, 4, 0.5f);
+                cur[2].row(y)[x] = fbm(key_ + 4, fx, fy, 900.0f, 5, 0.55f);
+            }
+        });
+        for (int l = 0; l <= 1; ++l) {
+            const int nw = (cur[0].w - 2 * M) * 2, nh = (cur[0].h - 2 * M) * 2;
+            std::vector<Field> next(kFields);
+            for (auto& f : next) f.reset(-M, -M, nw + 2 * M, nh + 2 * M);
+            pool.run(int64_t(kFields) * (nh + 2 * M), [&](int64_t job) {
+                const int f = int(job % kFields), y = int(job / kFields) - M;
+                refine(cur[f], next[f], f, l, 0, 0, y, y + 1);
+            });
+            cur.swap(next);
+        }
+        for (int f = 0; f < kFields; ++f) {
+            level1_[f].assign(size_t(kWorldW1) * kWorldH1, 0.0f);
+            for (int y = 0; y < kWorldH1; ++y)
+                memcpy(level1_[f].data() + size_t(y) * kWorldW1, cur[f].row(y),
+                       sizeof(float) * kWorldW1);
+        }
+        std::vector<float>& hgt = level1_[0];
+        // Pull the ground near the start camera close to sea level, so the first view shows a
+        // coast with land, rivers and sea rather than open water.
+        const float here = hgt[size_t(kStartZ1) * kWorldW1 + size_t(kStartX1)];
+        const float sigma = 140.0f, target = 0.04f;
+        for (int y = 0; y < kWorldH1; ++y)
+            for (int x = 0; x < kWorldW1; ++x) {
+                const float dx = x - kStartX1, dy = y - kStartZ1;
+                const float g = std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma));
+                hgt[size_t(y) * kWorldW1 + x] += (target - here) * g;
+            }
+    }
+
+    // Rows [y0, y1) of `child` (columns child.x0 .. child.x0 + child.w - 1) from `parent` at half
+    // the resolution, plus this level's noise at global pixel (gx0 + x, gy0 + y).
+    void refine(const Field& parent, Field& child, int f, int level, int gx0, int gy0, int y0,
+                int y1) const {
+        const int cx0 = child.x0, cw = child.w;
+        std::vector<float> hrows(size_t(4) * cw);
+        int cached[4] = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
+        auto hrow = [&](int j) -> const float* {
+            float* dst = hrows.data() + size_t((j + 64) & 3) * cw;
+            if (cached[(j + 64) & 3] != j) {
+                const float* p = parent.row(j);
+                for (int i = 0; i < cw; ++i) {
+                    const int g = cx0 + i, k = g >> 1;
+                    dst[i] =
+                        (g & 1) ? (9.0f * (p[k] + p[k + 1]) - p[k - 1] - p[k + 2]) * 0.0625f : p[k];
+                }
+                cached[(j + 64) & 3] = j;
+            }
+            return dst;
+        };
+        const float amp = refine_amp(f, level);
+        const uint32_t key = key_ + 0x1000u * uint32_t(level) + 0x100u * uint32_t(f);
+        for (int y = y0; y < y1; ++y) {
+            const int k = y >> 1;
+            float* out = child.row(y) + cx0;
+            if ((y & 1) == 0) {
+                const float* r = hrow(k);
+                for (int i = 0; i < cw; ++i) out[i] = r[i];
+            } else {
+                const float *a = hrow(k - 1), *b = hrow(k), *c = hrow(k + 1), *d = hrow(k + 2);
+                for (int i = 0; i < cw; ++i)
+                    out[i] = (9.0f * (b[i] + c[i]) - a[i] - d[i]) * 0.0625f;
+            }
+            const uint32_t rowkey = mix32(key ^ uint32_t(gy0 + y) * 0x27d4eb2dU);
+            for (int i = 0; i < cw; ++i) {
+                const uint32_t hsh = mix32(rowkey ^ uint32_t(gx0 + cx0 + i) * 0x165667b1U);
+                out[i] += amp * (float(hsh >> 8) * (2.0f / 16777216.0f) - 1.0f);
+            }
+        }
+    }
+
+    static void colour(const Field* fine, Planes& out, int y0, int y1, int level) {
+        const float pixel = float(1 << (6 - level));  // world units per pixel at this level
+        const float relief = 800.0f / pixel;
+        for (int y = y0; y < y1; ++y) {
+            const float* h = fine[0].row(y);
+            const float* hu = fine[0].row(y - 1);
+            const float* hd = fine[0].row(y + 1);
+            const float* rv = fine[1].row(y);
+            const float* mo = fine[2].row(y);
+            uint8_t* R = out.at(0, 0, y);
+            uint8_t* G = out.at(1, 0, y);
+            uint8_t* B = out.at(2, 0, y);
+            for (int x = 0; x < out.w; ++x) {
+                const float e = h[x];
+                // Light from the north-west: brighter where the ground faces it.
+                const float sx = (h[x + 1] - h[x - 1]) * relief;
+                const float sz = (hd[x] - hu[x]) * relief;
+                float lit = 1.0f - 0.9f * (sx + sz) / std::sqrt(1.0f + sx * sx + sz * sz);
+                float r, g, b;
+                if (e < 0) {
+                    const float d = std::min(1.0f, -e * 4.0f);
+                    r = 70 - 58 * d, g = 165 - 120 * d, b = 185 - 90 * d;
+                    lit = 1.0f + (lit - 1.0f) * (0.12f + 0.2f * (1.0f - d));
+                } else {
+                    const float m = mo[x];
+                    const float river = std::fabs(rv[x]);
+                    const float width = 0.018f * std::max(0.0f, 1.0f - e * 2.5f);
+                    if (e < 0.012f) {
+                        r = 222, g = 206, b = 160;  // beach
+                    } else if (river < width) {
+                        r = 55, g = 110, b = 165;
+                        lit = 1.0f + (lit - 1.0f) * 0.2f;
+                    } else if (e > 0.55f + 0.1f * m) {
+                        r = 238, g = 240, b = 246;  // snow
+                    } else if (e > 0.32f) {
+                        const float t = std::min(1.0f, (e - 0.32f) * 6.0f);
+                        r = 110 + 30 * t, g = 100 + 25 * t, b = 85 + 30 * t;  // rock
+                    } else {
+                        // Low ground: dry grass and sand where it is dry, forest where it is wet.
+                        const float wet = std::clamp(0.5f + m * 2.2f, 0.0f, 1.0f);
+                        const float hi = std::min(1.0f, e * 4.0f);
+                        r = (190 - 140 * wet) * (1 - 0.3f * hi) + 30 * hi;
+                        g = (175 - 60 * wet) * (1 - 0.25f * hi) + 20 * hi;
+                        b = (115 - 70 * wet) * (1 - 0.2f * hi) + 15 * hi;
+                    }
+                }
+                R[x] = uint8_t(std::clamp(r * lit, 0.0f, 255.0f));
+                G[x] = uint8_t(std::clamp(g * lit, 0.0f, 255.0f));
+                B[x] = uint8_t(std::clamp(b * lit, 0.0f, 255.0f));
+            }
+        }
+    }
+
+    uint32_t key_;
+    std::vector<float> level1_[kFields];
+};
+
+}  // namespace
+
+std::unique_ptr<Source> make_world_source(uint64_t seed) {
+    return std::make_unique<World>(seed);
+}
+
+}  // namespace builder
