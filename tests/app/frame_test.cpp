@@ -31,9 +31,13 @@ TEST(WindowShape, ValuesForSquareWideAndTallWindows) {
     EXPECT_NEAR(half_height_factor, 0.6667, 1e-4);
     EXPECT_NEAR(2 * half_height_factor * focal_length, 800.0, 1e-3);
 
-    // The ratio is rounded to a float before the division.
-    compute_window_shape(1000, 300, 4000, 1000);
-    EXPECT_EQ(half_width_factor, float(0.5 / double(float(300.0 / 1000.0))));
+    // The ratio is rounded to a float before the division; at 104 x 101 that changes the last bit
+    // (0.51485145 instead of 0.51485151).
+    compute_window_shape(104, 101, 4 * 104, 104);
+    EXPECT_EQ(half_width_factor, float(0.5 / double(float(101.0 / 104.0))));
+    EXPECT_NE(half_width_factor, float(0.5 / (101.0 / 104.0)));
+    compute_window_shape(101, 104, 4 * 101, 101);
+    EXPECT_EQ(half_height_factor, float(0.5 / double(float(101.0 / 104.0))));
 }
 
 TEST(WindowShape, RowGapComesFromTheSurfacePitch) {
