@@ -18,6 +18,8 @@ void ycbcr_to_rgb_tile_reference(const float* y, const float* cb, const float* c
                                  int stride);
 void ycbcr_to_rgb_tile_sse2(const float* y, const float* cb, const float* cr, uint8_t* out,
                             int stride);
+void ycbcr_to_rgb_tile_avx2(const float* y, const float* cb, const float* cr, uint8_t* out,
+                            int stride);  // only where kernel_set_available(KernelSet::avx2)
 
 // Part 4.3's interface: writes the 64 x 64 pixels of `image` (its data, stride image.stride).
 void ycbcr_to_rgb(const float* y, const float* cb, const float* cr, RawImage& image);

@@ -14,6 +14,9 @@
 
 #include <cstring>
 #include <zlib.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #ifdef QUORVIK_HAVE_LIBDEFLATE
 #include <libdeflate.h>
 #endif
@@ -100,10 +103,10 @@ inline void clear_descendants(uint8_t* act, const ScanTree& tree, int w) {
     int side = 2;
     while (start != 0) {
         uint8_t* row = act + start;
+        // Constant sizes, so that each row is one store.
         switch (side) {
             case 2:
-                std::memset(row, 0, 2);
-                std::memset(row + width, 0, 2);
+                for (int r = 0; r < 2; ++r) std::memset(row + r * width, 0, 2);
                 break;
             case 4:
                 for (int r = 0; r < 4; ++r) std::memset(row + r * width, 0, 4);
@@ -111,8 +114,11 @@ inline void clear_descendants(uint8_t* act, const ScanTree& tree, int w) {
             case 8:
                 for (int r = 0; r < 8; ++r) std::memset(row + r * width, 0, 8);
                 break;
-            default:
-                for (int r = 0; r < side; ++r) std::memset(row + r * width, 0, size_t(side));
+            case 16:
+                for (int r = 0; r < 16; ++r) std::memset(row + r * width, 0, 16);
+                break;
+            default:  // 32, the largest block (descendants of level 2 in the finest bands)
+                for (int r = 0; r < 32; ++r) std::memset(row + r * width, 0, 32);
                 break;
         }
         start = tree.first_child[start];
@@ -121,20 +127,101 @@ inline void clear_descendants(uint8_t* act, const ScanTree& tree, int w) {
     }
 }
 
+
+constexpr int kFinestStart = 1024;  // scan index of the first coefficient of the finest bands
+
+inline uint32_t float_bits(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    return u;
+}
+
+inline int ctz64(uint64_t x) {
+#if defined(__GNUC__)
+    return __builtin_ctzll(x);
+#else
+    int n = 0;
+    while (!(x & 1)) {
+        x >>= 1;
+        ++n;
+    }
+    return n;
+#endif
+}
+
+// The flag scans read eight flag bytes as one word; byte i of it is act[w + i] on a
+// little-endian machine (every target this project builds for).
+#if !(defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+#error "decoder/ezw_decode.cpp assumes a little-endian target"
+#endif
+
+inline int clz64(uint64_t x) {  // x != 0
+#if defined(__GNUC__)
+    return __builtin_clzll(x);
+#else
+    int n = 0;
+    while (!(x >> 63)) {
+        x <<= 1;
+        ++n;
+    }
+    return n;
+#endif
+}
+
+inline uint32_t popcount64(uint64_t x) {  // portable SWAR (no POPCNT in the x86-64 baseline)
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return uint32_t((x * 0x0101010101010101ull) >> 56);
+}
+
+inline uint64_t load_be64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return __builtin_bswap64(v);  // little-endian target (checked above)
+}
+
+// kSelect[m][j]: the bit number of the j-th set bit of the 8-bit mask m.
+struct SelectTable {
+    uint8_t t[256][8];
+    constexpr SelectTable() : t() {
+        for (int m = 0; m < 256; ++m) {
+            int j = 0;
+            for (int i = 0; i < 8; ++i)
+                if (m >> i & 1) t[m][j++] = uint8_t(i);
+        }
+    }
+};
+constexpr SelectTable kSelectTable;
+constexpr const uint8_t (&kSelect)[256][8] = kSelectTable.t;
+
+// act = insig for a new pass (4096 bytes; a plain loop of 16-byte moves beats rep movs here).
+inline void copy_flags(uint8_t* dst, const uint8_t* src) {
+#if defined(__SSE2__)
+    for (int i = 0; i < kTileCoeffs; i += 64) {
+        const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(src + i + 16));
+        const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(src + i + 32));
+        const __m128i d = _mm_load_si128(reinterpret_cast<const __m128i*>(src + i + 48));
+        _mm_store_si128(reinterpret_cast<__m128i*>(dst + i), a);
+        _mm_store_si128(reinterpret_cast<__m128i*>(dst + i + 16), b);
+        _mm_store_si128(reinterpret_cast<__m128i*>(dst + i + 32), c);
+        _mm_store_si128(reinterpret_cast<__m128i*>(dst + i + 48), d);
+    }
+#else
+    std::memcpy(dst, src, kTileCoeffs);
+#endif
+}
+
 // Index of the first nonzero byte of act[w..], or 4096 or more if none (act is zero-padded).
 inline int next_active(const uint8_t* act, int w) {
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     for (;;) {
         uint64_t word;
         std::memcpy(&word, act + w, 8);
-        if (word != 0) return w + (__builtin_ctzll(word) >> 3);
+        if (word != 0) return w + (ctz64(word) >> 3);
         w += 8;
         if (w >= 4096) return w;
     }
-#else
-    while (w < 4096 && act[w] == 0) ++w;
-    return w;
-#endif
 }
 
 }  // namespace
@@ -175,66 +262,161 @@ DecodeStatus inflate_dominant(const uint8_t* in, size_t in_len, uint8_t* out, ui
 #endif
 }
 
+namespace {
+
+// State of one fast channel decode.
+struct FastDecoder {
+    const ScanTree& tree;
+    float* plane;
+    const uint8_t* dom;   // D bytes + 8 zero bytes
+    const uint8_t* bits;  // S bytes + 8 zero bytes
+    uint32_t n_symbols, n_bits;
+    uint32_t s = 0, b = 0;
+    int significant = 0;
+    uint32_t mbits[2] = {0, 0};  // float bits of floor(5T/4) and floor(7T/4)
+    alignas(16) uint8_t insig[kTileCoeffs];      // 1 while scan index w is insignificant
+    alignas(16) uint8_t act[kTileCoeffs + 16];   // insig AND zerotree flag, this pass
+
+    FastDecoder(const ScanTree& t, float* p, const uint8_t* d, uint32_t D, const uint8_t* sb,
+                uint32_t S)
+        : tree(t), plane(p), dom(d), bits(sb), n_symbols(4 * D), n_bits(8 * S) {
+        std::memset(insig, 1, sizeof insig);
+        std::memset(act + kTileCoeffs, 0, 16);
+    }
+
+    void set_significant(int w, uint32_t negative) {
+        const unsigned bit = (bits[b >> 3] >> (7 - (b & 7))) & 1u;
+        ++b;
+        const uint32_t value = mbits[bit] | negative << 31;
+        std::memcpy(&plane[tree.pos[w]], &value, 4);
+        insig[w] = 0;
+        ++significant;
+    }
+
+    enum Step { ran_out, next, pass_over };
+
+    // One coefficient, with every check (Part 4.2 step 7.2).
+    Step decode_one(int w) {
+        if (s >= n_symbols) return ran_out;
+        const unsigned x = (dom[s >> 2] >> (6 - 2 * (s & 3))) & 3u;
+        ++s;
+        if (x == 0) {
+            if (w == 0) return pass_over;  // the DC tree is every coefficient
+            clear_descendants(act, tree, w);
+        } else if (x != 2) {
+            if (b >= n_bits) return ran_out;
+            set_significant(w, x >> 1);
+        }
+        return next;
+    }
+
+    // Eight coefficients w0 .. w0 + 7 (w0 >= 8, a multiple of 8). Their descendants all lie in
+    // later words, so the active flags of these eight are known before any of them is decoded.
+    // The active ones take the next symbols in order; symbols 2 change nothing, so only the
+    // others are looked at one by one (in the finest bands, kFinest, only 1 and 3 matter: a
+    // zerotree root there has no descendants). False when the streams ran out.
+    template <bool kFinest>
+    bool decode_word(int w0, uint64_t word) {
+        // Bytes are 0 or 1: their sum is the number of active coefficients, and this multiply
+        // gathers byte i's bit into bit i.
+        const uint32_t cnt = uint32_t((word * 0x0101010101010101ull) >> 56);
+        const uint32_t mask8 = uint32_t((word * 0x0102040810204080ull) >> 56);
+        // The next 29 or more symbols, the first in the top two bits (dom is zero-padded).
+        const uint64_t win = load_be64(dom + (s >> 2)) << (2 * (s & 3));
+        const uint64_t used = ~0ull << (64 - 2 * cnt);
+        const uint64_t lo = win & 0x5555555555555555ull & used;  // low bit of each symbol
+        if (s + cnt > n_symbols || (b + cnt > n_bits && b + popcount64(lo) > n_bits)) {
+            // The streams run out inside these eight: one by one up to that point.
+            for (; word != 0; word &= word - 1)
+                if (decode_one(w0 + (ctz64(word) >> 3)) == ran_out) return false;
+            return true;
+        }
+        uint64_t todo = lo;
+        if (!kFinest) todo |= ~(win >> 1) & 0x5555555555555555ull & used;  // zerotree roots
+        const uint8_t* place = kSelect[mask8];  // place[j]: byte of the j-th active coefficient
+        while (todo != 0) {
+            const int top = 63 - clz64(todo);  // low bit of symbol j: bit 62 - 2 j
+            todo ^= 1ull << top;
+            const int w = w0 + place[(62 - top) >> 1];
+            const uint32_t x = uint32_t(win >> top) & 3u;
+            if (kFinest || x != 0)
+                set_significant(w, x >> 1);
+            else
+                clear_descendants(act, tree, w);
+        }
+        s += cnt;
+        return true;
+    }
+
+    // Scan indices [from, to) in words of eight, skipping 16 inactive ones at a time.
+    template <bool kFinest>
+    bool decode_range(int from, int to) {
+        for (int w = from; w < to; w += 16) {
+            uint64_t w0, w1;
+            std::memcpy(&w0, act + w, 8);
+            std::memcpy(&w1, act + w + 8, 8);
+            if ((w0 | w1) == 0) continue;
+            if (w0 != 0 && !decode_word<kFinest>(w, w0)) return false;
+            // (w1 is still current: zerotree roots in w0 clear only later bands.)
+            if (w1 != 0 && !decode_word<kFinest>(w + 8, w1)) return false;
+        }
+        return true;
+    }
+
+    // One dominant pass at threshold T. False when the streams ran out.
+    bool pass(int T) {
+        mbits[0] = float_bits(float((5 * T) / 4));
+        mbits[1] = float_bits(float((7 * T) / 4));
+        copy_flags(act, insig);
+        // Scan indices 0..15 (DC, levels 2 and 4): children may share their word, so one by one
+        // with the flags read afresh.
+        for (int w = 0; w < 16; ++w) {
+            if (!act[w]) continue;
+            const Step step = decode_one(w);
+            if (step == ran_out) return false;
+            if (step == pass_over) return true;
+        }
+        return decode_range<false>(16, kFinestStart) &&
+               decode_range<true>(kFinestStart, kTileCoeffs);
+    }
+};
+
+}  // namespace
+
 DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, bool compressed,
                                    int max_passes, float* plane, ChannelDecodeInfo* info) {
     std::memset(plane, 0, sizeof(float) * kTileCoeffs);
 
-    alignas(16) uint8_t inflated[kMaxDominantBytes];
+    // The dominant bytes (inflated here, or copied from a stored record) and the subordinate
+    // bytes, each with 8 zero bytes after them, so that symbols and bits can be read eight bytes
+    // at a time without leaving the buffers.
+    alignas(16) uint8_t dombuf[kMaxDominantBytes + 8];
+    alignas(16) uint8_t subbuf[kMaxSubordinateBytes + 8];
     uint8_t T0 = 0;
     const uint8_t* dom = nullptr;
     const uint8_t* sub = nullptr;
     uint32_t D = 0, S = 0;
     DecodeStatus st =
-        open_streams(record, record_len, compressed, inflated, false, T0, dom, D, sub, S);
+        open_streams(record, record_len, compressed, dombuf, false, T0, dom, D, sub, S);
     if (st != DecodeStatus::ok) {
         fill_info(info, st, T0, 0, 0, 0, 0, 0);
         return st;
     }
+    if (dom != dombuf) std::memcpy(dombuf, dom, D);
+    std::memset(dombuf + D, 0, 8);
+    std::memcpy(subbuf, sub, S);
+    std::memset(subbuf + S, 0, 8);
 
-    const ScanTree& tree = scan_tree();
-    // insig[w]: 1 while the coefficient at scan index w is insignificant. act[w]: insig[w] AND its
-    // zerotree flag for the current pass. Both padded with zeros for the 8-byte scan.
-    alignas(16) uint8_t insig[kTileCoeffs];
-    alignas(16) uint8_t act[kTileCoeffs + 16];
-    std::memset(insig, 1, sizeof insig);
-    std::memset(act + kTileCoeffs, 0, 16);
-
-    const uint32_t n_symbols = 4 * D;
-    const uint32_t n_bits = 8 * S;
-    uint32_t s = 0, b = 0;
-    int significant = 0;
+    FastDecoder dec(scan_tree(), plane, dombuf, D, subbuf, S);
     int T = T0;
     int k = 0;
     for (; k < max_passes && T >= 2; ++k, T /= 2) {
-        const float m0 = float((5 * T) / 4);
-        const float m1 = float((7 * T) / 4);
-        std::memcpy(act, insig, kTileCoeffs);
-        for (int w = next_active(act, 0); w < kTileCoeffs; w = next_active(act, w + 1)) {
-            if (s >= n_symbols) {
-                st = DecodeStatus::short_streams;
-                goto done;
-            }
-            const unsigned x = (dom[s >> 2] >> (6 - 2 * (s & 3))) & 3u;
-            ++s;
-            if (x == 0) {  // zerotree root
-                if (w == 0) break;  // the DC tree is every coefficient: the pass is over
-                clear_descendants(act, tree, w);
-            } else if (x != 2) {  // 1 positive, 3 negative significant
-                if (b >= n_bits) {
-                    st = DecodeStatus::short_streams;
-                    goto done;
-                }
-                const unsigned bit = (sub[b >> 3] >> (7 - (b & 7))) & 1u;
-                ++b;
-                const float m = bit ? m1 : m0;
-                plane[tree.pos[w]] = x == 1 ? m : -m;
-                insig[w] = 0;
-                ++significant;
-            }
+        if (!dec.pass(T)) {
+            st = DecodeStatus::short_streams;
+            break;
         }
     }
-done:
-    fill_info(info, st, T0, D, s, b, k, significant);
+    fill_info(info, st, T0, D, dec.s, dec.b, k, dec.significant);
     return st;
 }
 

@@ -2,7 +2,16 @@
 #include "decoder/kernels.h"
 
 namespace {
+bool cpu_has_avx2() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
 KernelSet best_available() {
+    if (cpu_has_avx2()) return KernelSet::avx2;
 #if defined(__SSE2__)
     return KernelSet::sse2;  // part of x86-64's baseline
 #else
@@ -15,15 +24,25 @@ KernelSet g_active = best_available();
 KernelSet active_kernel_set() { return g_active; }
 
 bool kernel_set_available(KernelSet set) {
-    return set == KernelSet::reference || set == best_available();
+    switch (set) {
+        case KernelSet::reference: return true;
+#if defined(__SSE2__)
+        case KernelSet::sse2: return true;
+#endif
+        case KernelSet::avx2: return cpu_has_avx2();
+        default: return false;
+    }
 }
 
-void select_kernel_set(KernelSet set) { g_active = kernel_set_available(set) ? set : KernelSet::reference; }
+void select_kernel_set(KernelSet set) {
+    g_active = kernel_set_available(set) ? set : KernelSet::reference;
+}
 
 const char* kernel_set_name(KernelSet set) {
     switch (set) {
         case KernelSet::reference: return "reference";
         case KernelSet::sse2: return "sse2";
+        case KernelSet::avx2: return "avx2";
     }
     return "unknown";
 }

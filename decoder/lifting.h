@@ -15,8 +15,10 @@ void inverse_wavelet(float* plane);
 
 // Plain C++ reference, a direct transcription of Part 4.3 (columns then rows, n = 2 .. 64).
 void inverse_wavelet_reference(float* plane);
-// SSE2 (packed doubles), bit-identical to the reference. Only on x86-64.
+// SSE2 and AVX2 (packed doubles), bit-identical to the reference. Only on x86-64; the AVX2 one
+// only on CPUs that have AVX2 (kernel_set_available(KernelSet::avx2)).
 void inverse_wavelet_sse2(float* plane);
+void inverse_wavelet_avx2(float* plane);
 
 // The all-zero plane's transform (the offsets make it nonzero: -4.5 .. -7.5 by column), computed
 // once with the reference. decode_tile copies it instead of transforming an all-zero plane.

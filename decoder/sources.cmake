@@ -6,8 +6,10 @@ set(QUORVIK_DECODER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ezw_decode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lifting.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lifting_sse2.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lifting_avx2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/colour.cpp
   ${CMAKE_CURRENT_LIST_DIR}/colour_sse2.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/colour_avx2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/kernels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/decode_tile.cpp
 )

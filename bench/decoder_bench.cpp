@@ -1,0 +1,269 @@
+// Tile decoder benchmark: decode_tile as the renderer calls it, and its stages separately (the EZW
+// passes with inflating, the inverse transform, the colour conversion), on tiles made by the
+// encoder functions from synthetic residuals:
+//   realistic: textured residuals, start thresholds 128..255, max_passes 7 (seven passes);
+//   sparse:    faint residuals, only a few coefficients become significant;
+//   zero:      records with threshold 0 (no pass; the transform of an all-zero plane);
+// each with zlib-compressed and with stored dominant streams. Reports tiles/s and Mpx/s
+// (4096 pixels per tile). Target: decode_tile >= 60 Mpx/s on one core.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "decoder/colour.h"
+#include "decoder/decode_tile.h"
+#include "decoder/kernels.h"
+#include "decoder/lifting.h"
+#include "decoder/scan_order.h"
+#include "encoder/encoder.h"
+#include "store/data_set.h"
+#include "store/render_buffers.h"
+
+namespace {
+
+constexpr int kTiles = 64;
+constexpr int kMaxPasses = 7;
+enum Kind { kRealistic = 0, kSparse = 1, kZero = 2 };
+const char* const kKindNames[] = {"realistic", "sparse", "zero"};
+
+// Three channel files (Y, Cb, Cr) of kTiles tiles each, in memory.
+struct Corpus {
+    struct Channel {
+        TileSet set;
+        std::vector<int32_t> index;
+        std::vector<uint8_t> payload;
+    };
+    Channel ch[3];
+    double bytes_per_tile = 0;
+};
+
+void residual_tile_rgb(std::mt19937& rng, Kind kind, float* r, float* g, float* b) {
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    const float amp = kind == kRealistic ? 25.0f : 1.2f;
+    const float noise = kind == kRealistic ? 4.0f : 0.6f;
+    const float fx = 0.05f + 0.3f * std::fabs(u(rng)), fy = 0.05f + 0.3f * std::fabs(u(rng));
+    const float edge = 20.0f * u(rng), ex = 64.0f * std::fabs(u(rng));
+    for (int p = 0; p < 4096; ++p) {
+        const int x = p % 64, y = p / 64;
+        const float base = amp * std::sin(fx * float(x)) * std::cos(fy * float(y)) +
+                           (kind == kRealistic && float(x) + 0.3f * float(y) > ex ? edge : 0.0f);
+        r[p] = base + noise * u(rng);
+        g[p] = 0.8f * base + noise * u(rng);
+        b[p] = 0.6f * base + noise * u(rng);
+    }
+}
+
+std::unique_ptr<Corpus> make_corpus(Kind kind, bool compressed) {
+    build_scan_order();
+    auto c = std::make_unique<Corpus>();
+    std::mt19937 rng(1000 + kind);
+    float rgb[3][4096], ycc[3][4096];
+    for (int t = 0; t < kTiles; ++t) {
+        residual_tile_rgb(rng, kind, rgb[0], rgb[1], rgb[2]);
+        rgb_to_ycbcr(rgb[0], rgb[1], rgb[2], ycc[0], ycc[1], ycc[2], 4096);
+        for (int k = 0; k < 3; ++k) {
+            forward_wavelet(ycc[k]);
+            EncodedChannel enc;
+            const int T = kind == kZero ? 0 : 128 + int(rng() % 128);
+            encode_channel(ycc[k], T, kMaxPasses, enc, nullptr);
+            c->ch[k].index.push_back(int32_t(c->ch[k].payload.size()));
+            append_record(c->ch[k].payload, enc, compressed);
+        }
+    }
+    for (auto& ch : c->ch) {
+        ch.set.header = TileSetHeader{};
+        ch.set.header.compressed = compressed;
+        ch.set.header.merged_w = 64 * kTiles;
+        ch.set.header.merged_h = 64;
+        ch.set.header.tiles_x = kTiles;
+        ch.set.header.tiles_y = 1;
+        ch.set.header.max_passes = kMaxPasses;
+        ch.set.index = ch.index.data();
+        ch.set.data = ch.payload.data();
+        ch.set.data_len = int64_t(ch.payload.size());
+        c->bytes_per_tile += double(ch.payload.size()) / kTiles;
+    }
+    return c;
+}
+
+Corpus& corpus(Kind kind, bool compressed) {
+    static std::unique_ptr<Corpus> cache[3][2];
+    auto& slot = cache[kind][compressed];
+    if (!slot) slot = make_corpus(kind, compressed);
+    return *slot;
+}
+
+void set_rates(benchmark::State& state, double tiles_per_iteration) {
+    const double tiles = tiles_per_iteration * double(state.iterations());
+    state.counters["tiles/s"] = benchmark::Counter(tiles, benchmark::Counter::kIsRate);
+    state.counters["Mpx/s"] = benchmark::Counter(tiles * 4096 / 1e6, benchmark::Counter::kIsRate);
+}
+
+// Whole tile: three channel decodes, three inverse transforms, colour conversion.
+void BM_DecodeTile(benchmark::State& state) {
+    const Kind kind = Kind(state.range(0));
+    const bool compressed = state.range(1) != 0;
+    select_kernel_set(KernelSet(state.range(2)));
+    Corpus& c = corpus(kind, compressed);
+    const int sub = 0, level = 2;
+    const ResidualLevel saved = residuals_level[sub][level];
+    residuals_level[sub][level] = ResidualLevel{&c.ch[0].set, &c.ch[1].set, &c.ch[2].set};
+    std::vector<uint8_t> pixels(16384);
+    residual_tile.data = pixels.data();
+    residual_tile.stride = 256;
+    int t = 0;
+    for (auto _ : state) {
+        decode_tile(sub, level, t);
+        benchmark::DoNotOptimize(residual_tile.data[t]);
+        t = (t + 1) % kTiles;
+    }
+    residuals_level[sub][level] = saved;
+    residual_tile.data = nullptr;
+    state.counters["bytes/tile"] = c.bytes_per_tile;
+    set_rates(state, 1);
+    state.SetLabel(std::string(kKindNames[kind]) + (compressed ? "/zlib" : "/stored") + "/" +
+                   kernel_set_name(active_kernel_set()));
+}
+
+// The EZW passes (with inflating) of the three channels of a tile.
+void BM_Passes(benchmark::State& state) {
+    const Kind kind = Kind(state.range(0));
+    const bool compressed = state.range(1) != 0;
+    const bool reference = state.range(2) != 0;
+    Corpus& c = corpus(kind, compressed);
+    float plane[4096];
+    int t = 0;
+    for (auto _ : state) {
+        for (const auto& ch : c.ch) {
+            const uint8_t* rec = ch.set.data + ch.set.index[t];
+            const size_t len = size_t(ch.set.data_len - ch.set.index[t]);
+            if (reference)
+                decode_channel_record_reference(rec, len, compressed, kMaxPasses, plane);
+            else
+                decode_channel_record(rec, len, compressed, kMaxPasses, plane);
+            benchmark::DoNotOptimize(plane[0]);
+        }
+        t = (t + 1) % kTiles;
+    }
+    set_rates(state, 1);
+    state.SetLabel(std::string(kKindNames[kind]) + (compressed ? "/zlib" : "/stored") +
+                   (reference ? "/reference" : "/fast"));
+}
+
+// Inflating alone (the share of zlib data in the passes), three channels per tile.
+void BM_Inflate(benchmark::State& state) {
+    Corpus& c = corpus(Kind(state.range(0)), true);
+    uint8_t out[4096];
+    int t = 0;
+    for (auto _ : state) {
+        for (const auto& ch : c.ch) {
+            const uint8_t* rec = ch.set.data + ch.set.index[t];
+            const uint32_t dom_len = uint32_t(rec[1]) | uint32_t(rec[2]) << 8 |
+                                     uint32_t(rec[3]) << 16 | uint32_t(rec[4]) << 24;
+            uint32_t n = 0;
+            inflate_dominant(rec + 9, dom_len, out, n);
+            benchmark::DoNotOptimize(out[0]);
+        }
+        t = (t + 1) % kTiles;
+    }
+    set_rates(state, 1);
+    state.SetLabel(kKindNames[state.range(0)]);
+}
+
+using WaveletFn = void (*)(float*);
+using ColourFn = void (*)(const float*, const float*, const float*, uint8_t*, int);
+WaveletFn wavelet_kernel(KernelSet set) {
+    switch (set) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        case KernelSet::avx2: return inverse_wavelet_avx2;
+        case KernelSet::sse2: return inverse_wavelet_sse2;
+#endif
+        default: return inverse_wavelet_reference;
+    }
+}
+ColourFn colour_kernel(KernelSet set) {
+    switch (set) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        case KernelSet::avx2: return ycbcr_to_rgb_tile_avx2;
+        case KernelSet::sse2: return ycbcr_to_rgb_tile_sse2;
+#endif
+        default: return ycbcr_to_rgb_tile_reference;
+    }
+}
+
+// Inverse transform of three planes (one tile).
+void BM_InverseWavelet(benchmark::State& state) {
+    const KernelSet set = KernelSet(state.range(0));
+    const WaveletFn fn = wavelet_kernel(set);
+    std::mt19937 rng(5);
+    std::vector<float> src(3 * 4096);
+    for (float& v : src) v = float(int(rng() % 400) - 200);
+    float planes[3][4096];
+    for (auto _ : state) {
+        for (int k = 0; k < 3; ++k) {
+            std::memcpy(planes[k], src.data() + k * 4096, sizeof planes[k]);
+            fn(planes[k]);
+            benchmark::DoNotOptimize(planes[k][0]);
+        }
+    }
+    set_rates(state, 1);
+    state.SetLabel(kernel_set_name(set));
+}
+
+// Colour conversion of one tile.
+void BM_Colour(benchmark::State& state) {
+    const KernelSet set = KernelSet(state.range(0));
+    const ColourFn fn = colour_kernel(set);
+    std::mt19937 rng(6);
+    float y[4096], cb[4096], cr[4096];
+    for (int i = 0; i < 4096; ++i) {
+        y[i] = float(int(rng() % 300) - 150) * 0.7f;
+        cb[i] = float(int(rng() % 200) - 100) * 0.3f;
+        cr[i] = float(int(rng() % 200) - 100) * 0.3f;
+    }
+    std::vector<uint8_t> out(16384);
+    for (auto _ : state) {
+        fn(y, cb, cr, out.data(), 256);
+        benchmark::DoNotOptimize(out[0]);
+    }
+    set_rates(state, 1);
+    state.SetLabel(kernel_set_name(set));
+}
+
+// Kernel sets by number (KernelSet order): 0 reference, 1 sse2, 2 avx2; the unavailable ones are
+// left out.
+std::vector<int> kernel_sets() {
+    std::vector<int> sets;
+    for (KernelSet s : {KernelSet::avx2, KernelSet::sse2, KernelSet::reference})
+        if (kernel_set_available(s)) sets.push_back(int(s));
+    return sets;
+}
+
+void decode_tile_args(benchmark::internal::Benchmark* b) {
+    for (int kind : {kRealistic, kSparse, kZero})
+        for (int compressed : {1, 0})
+            for (int set : kernel_sets()) b->Args({kind, compressed, set});
+}
+void passes_args(benchmark::internal::Benchmark* b) {
+    for (int kind : {kRealistic, kSparse})
+        for (int compressed : {1, 0})
+            for (int reference : {0, 1}) b->Args({kind, compressed, reference});
+}
+void kernel_args(benchmark::internal::Benchmark* b) {
+    for (int set : kernel_sets()) b->Arg(set);
+}
+
+BENCHMARK(BM_DecodeTile)->Apply(decode_tile_args)->ArgNames({"kind", "zlib", "kernels"});
+BENCHMARK(BM_Passes)->Apply(passes_args)->ArgNames({"kind", "zlib", "ref"});
+BENCHMARK(BM_Inflate)->Arg(kRealistic)->Arg(kSparse)->ArgNames({"kind"});
+BENCHMARK(BM_InverseWavelet)->Apply(kernel_args)->ArgNames({"kernels"});
+BENCHMARK(BM_Colour)->Apply(kernel_args)->ArgNames({"kernels"});
+
+}  // namespace
+
+BENCHMARK_MAIN();
