@@ -1,6 +1,8 @@
 // The control panel window: building the widget tree and starting the panel at program start.
 #include "panel/panel.h"
 
+#include <clocale>
+
 #include "app/exit.h"
 #include "app/settings.h"
 
@@ -168,6 +170,9 @@ void start_panel(int* argc, char*** argv) {
         exit_program(1, "cannot open the control panel: no X display (DISPLAY=%s)",
                      display && *display ? display : "<unset>");
     }
+    // GTK takes the whole locale from the environment; numbers the viewer prints (the caption's
+    // frame rate, the camera print-out) keep the decimal point whatever the user's language.
+    setlocale(LC_NUMERIC, "C");
     panel_window = create_panel();
     gtk_widget_show(panel_window);
     g_signal_connect(panel_window, "destroy", G_CALLBACK(on_panel_destroy), nullptr);
