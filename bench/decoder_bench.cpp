@@ -180,19 +180,25 @@ using ColourFn = void (*)(const float*, const float*, const float*, uint8_t*, in
 WaveletFn wavelet_kernel(KernelSet set) {
     switch (set) {
 #if defined(__x86_64__) && defined(__GNUC__)
-        case KernelSet::avx2: return inverse_wavelet_avx2;
-        case KernelSet::sse2: return inverse_wavelet_sse2;
+        case KernelSet::avx2:
+            return inverse_wavelet_avx2;
+        case KernelSet::sse2:
+            return inverse_wavelet_sse2;
 #endif
-        default: return inverse_wavelet_reference;
+        default:
+            return inverse_wavelet_reference;
     }
 }
 ColourFn colour_kernel(KernelSet set) {
     switch (set) {
 #if defined(__x86_64__) && defined(__GNUC__)
-        case KernelSet::avx2: return ycbcr_to_rgb_tile_avx2;
-        case KernelSet::sse2: return ycbcr_to_rgb_tile_sse2;
+        case KernelSet::avx2:
+            return ycbcr_to_rgb_tile_avx2;
+        case KernelSet::sse2:
+            return ycbcr_to_rgb_tile_sse2;
 #endif
-        default: return ycbcr_to_rgb_tile_reference;
+        default:
+            return ycbcr_to_rgb_tile_reference;
     }
 }
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-QV_AVX2 inline __m128i to_bytes(__m256d v) {  // four lanes -> four int32
+QV_AVX2 inline __m128i to_bytes(__m256d v) {    // four lanes -> four int32
     v = _mm256_max_pd(v, _mm256_setzero_pd());  // NaN -> 0 (second operand)
     v = _mm256_min_pd(v, _mm256_set1_pd(255.0));
     return _mm256_cvttpd_epi32(v);
@@ -35,8 +35,9 @@ QV_AVX2 void ycbcr_to_rgb_tile_avx2(const float* y, const float* cb, const float
                 _mm256_sub_pd(Y, _mm256_add_pd(_mm256_mul_pd(kCbG, Cb), _mm256_mul_pd(kCrG, Cr))),
                 kOff);
             const __m256d b = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(kCbB, Cb), Y), kOff);
-            const __m128i px = _mm_or_si128(_mm_or_si128(to_bytes(r), _mm_slli_epi32(to_bytes(g), 8)),
-                                            _mm_slli_epi32(to_bytes(b), 16));
+            const __m128i px =
+                _mm_or_si128(_mm_or_si128(to_bytes(r), _mm_slli_epi32(to_bytes(g), 8)),
+                             _mm_slli_epi32(to_bytes(b), 16));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * col), px);
         }
     }

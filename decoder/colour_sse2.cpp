@@ -10,7 +10,7 @@
 
 namespace {
 
-inline __m128i to_bytes(__m128d v) {  // two lanes -> two int32 in the low half
+inline __m128i to_bytes(__m128d v) {      // two lanes -> two int32 in the low half
     v = _mm_max_pd(v, _mm_setzero_pd());  // NaN -> 0 (second operand)
     v = _mm_min_pd(v, _mm_set1_pd(255.0));
     return _mm_cvttpd_epi32(v);
@@ -41,11 +41,10 @@ void ycbcr_to_rgb_tile_sse2(const float* y, const float* cb, const float* cr, ui
             const __m128 Cb = _mm_loadu_ps(cb + base + col);
             const __m128 Cr = _mm_loadu_ps(cr + base + col);
             const __m128i lo = pixels2(_mm_cvtps_pd(Y), _mm_cvtps_pd(Cb), _mm_cvtps_pd(Cr));
-            const __m128i hi = pixels2(_mm_cvtps_pd(_mm_movehl_ps(Y, Y)),
-                                       _mm_cvtps_pd(_mm_movehl_ps(Cb, Cb)),
-                                       _mm_cvtps_pd(_mm_movehl_ps(Cr, Cr)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * col),
-                             _mm_unpacklo_epi64(lo, hi));
+            const __m128i hi =
+                pixels2(_mm_cvtps_pd(_mm_movehl_ps(Y, Y)), _mm_cvtps_pd(_mm_movehl_ps(Cb, Cb)),
+                        _mm_cvtps_pd(_mm_movehl_ps(Cr, Cr)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * col), _mm_unpacklo_epi64(lo, hi));
         }
     }
 }

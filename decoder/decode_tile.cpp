@@ -40,7 +40,8 @@ void decode_channel(const TileSet* set, int t, float* plane) {
 
 void decode_tile(int sub, int level, int t) {
     const ResidualLevel* rl = nullptr;
-    if (sub >= 0 && sub < kSubImages && level >= 0 && level < kLevels) rl = &residuals_level[sub][level];
+    if (sub >= 0 && sub < kSubImages && level >= 0 && level < kLevels)
+        rl = &residuals_level[sub][level];
     decode_channel(rl ? rl->R : nullptr, t, plane_y);
     decode_channel(rl ? rl->G : nullptr, t, plane_cb);
     decode_channel(rl ? rl->B : nullptr, t, plane_cr);

@@ -32,18 +32,18 @@ bool read_record_header(const uint8_t* rec, size_t len, uint8_t& threshold, uint
                         uint32_t& sub_len) {
     if (rec == nullptr || len < kRecordHeader) return false;
     threshold = rec[0];
-    dom_len = uint32_t(rec[1]) | uint32_t(rec[2]) << 8 | uint32_t(rec[3]) << 16 |
-              uint32_t(rec[4]) << 24;
-    sub_len = uint32_t(rec[5]) | uint32_t(rec[6]) << 8 | uint32_t(rec[7]) << 16 |
-              uint32_t(rec[8]) << 24;
+    dom_len =
+        uint32_t(rec[1]) | uint32_t(rec[2]) << 8 | uint32_t(rec[3]) << 16 | uint32_t(rec[4]) << 24;
+    sub_len =
+        uint32_t(rec[5]) | uint32_t(rec[6]) << 8 | uint32_t(rec[7]) << 16 | uint32_t(rec[8]) << 24;
     return uint64_t(dom_len) + uint64_t(sub_len) <= uint64_t(len - kRecordHeader);
 }
 
 // The checks both decoders make before any pass (same order, same results). On success `dom`
 // points at D dominant bytes (inflated into `buf` when compressed) and `sub` at S bytes.
-DecodeStatus open_streams(const uint8_t* record, size_t record_len, bool compressed,
-                          uint8_t* buf, bool reference, uint8_t& threshold, const uint8_t*& dom,
-                          uint32_t& D, const uint8_t*& sub, uint32_t& S) {
+DecodeStatus open_streams(const uint8_t* record, size_t record_len, bool compressed, uint8_t* buf,
+                          bool reference, uint8_t& threshold, const uint8_t*& dom, uint32_t& D,
+                          const uint8_t*& sub, uint32_t& S) {
     uint32_t dom_len = 0, sub_len = 0;
     threshold = 0;
     if (!read_record_header(record, record_len, threshold, dom_len, sub_len))
@@ -72,8 +72,8 @@ DecodeStatus open_streams(const uint8_t* record, size_t record_len, bool compres
     return DecodeStatus::ok;
 }
 
-void fill_info(ChannelDecodeInfo* info, DecodeStatus st, uint8_t threshold, uint32_t D,
-               uint32_t s, uint32_t b, int passes, int significant) {
+void fill_info(ChannelDecodeInfo* info, DecodeStatus st, uint8_t threshold, uint32_t D, uint32_t s,
+               uint32_t b, int passes, int significant) {
     if (!info) return;
     info->status = st;
     info->threshold = threshold;
@@ -126,7 +126,6 @@ inline void clear_descendants(uint8_t* act, const ScanTree& tree, int w) {
         width *= 2;
     }
 }
-
 
 constexpr int kFinestStart = 1024;  // scan index of the first coefficient of the finest bands
 
@@ -228,12 +227,18 @@ inline int next_active(const uint8_t* act, int w) {
 
 const char* decode_status_name(DecodeStatus status) {
     switch (status) {
-        case DecodeStatus::ok: return "ok";
-        case DecodeStatus::short_streams: return "short streams";
-        case DecodeStatus::zlib_failed: return "zlib failed";
-        case DecodeStatus::dominant_too_long: return "dominant stream too long";
-        case DecodeStatus::subordinate_too_long: return "subordinate stream too long";
-        case DecodeStatus::record_truncated: return "record truncated";
+        case DecodeStatus::ok:
+            return "ok";
+        case DecodeStatus::short_streams:
+            return "short streams";
+        case DecodeStatus::zlib_failed:
+            return "zlib failed";
+        case DecodeStatus::dominant_too_long:
+            return "dominant stream too long";
+        case DecodeStatus::subordinate_too_long:
+            return "subordinate stream too long";
+        case DecodeStatus::record_truncated:
+            return "record truncated";
     }
     return "unknown";
 }
@@ -273,9 +278,9 @@ struct FastDecoder {
     uint32_t n_symbols, n_bits;
     uint32_t s = 0, b = 0;
     int significant = 0;
-    uint32_t mbits[2] = {0, 0};  // float bits of floor(5T/4) and floor(7T/4)
-    alignas(16) uint8_t insig[kTileCoeffs];      // 1 while scan index w is insignificant
-    alignas(16) uint8_t act[kTileCoeffs + 16];   // insig AND zerotree flag, this pass
+    uint32_t mbits[2] = {0, 0};                 // float bits of floor(5T/4) and floor(7T/4)
+    alignas(16) uint8_t insig[kTileCoeffs];     // 1 while scan index w is insignificant
+    alignas(16) uint8_t act[kTileCoeffs + 16];  // insig AND zerotree flag, this pass
 
     FastDecoder(const ScanTree& t, float* p, const uint8_t* d, uint32_t D, const uint8_t* sb,
                 uint32_t S)

@@ -9,10 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int kTileCoeffs = 4096;               // 64 x 64 coefficients per channel plane
+constexpr int kTileCoeffs = 4096;                // 64 x 64 coefficients per channel plane
 constexpr uint32_t kMaxDominantBytes = 4096;     // dominant stream limit, inflated or stored
 constexpr uint32_t kMaxSubordinateBytes = 4096;  // subordinate stream limit
-constexpr uint32_t kMaxDominantSymbols = kMaxDominantBytes * 4;   // 16384
+constexpr uint32_t kMaxDominantSymbols = kMaxDominantBytes * 4;    // 16384
 constexpr uint32_t kMaxRefinementBits = kMaxSubordinateBytes * 8;  // 32768
 
 // How a channel decode ended. Where the spec leaves a fault open (Part 4.2, "Left to the
@@ -33,12 +33,12 @@ const char* decode_status_name(DecodeStatus status);
 // Optional details of one channel decode (for tests, tools and the benchmark).
 struct ChannelDecodeInfo {
     DecodeStatus status = DecodeStatus::ok;
-    uint8_t threshold = 0;         // start threshold read from the record (0 if truncated)
-    uint32_t dominant_bytes = 0;   // D: dominant bytes after inflating (or as stored)
-    uint32_t symbols_used = 0;     // dominant symbols consumed (s at the end)
-    uint32_t bits_used = 0;        // refinement bits consumed (b at the end)
-    int passes = 0;                // passes completed
-    int significant = 0;           // coefficients set to +-m (0: the plane is all 0.0)
+    uint8_t threshold = 0;        // start threshold read from the record (0 if truncated)
+    uint32_t dominant_bytes = 0;  // D: dominant bytes after inflating (or as stored)
+    uint32_t symbols_used = 0;    // dominant symbols consumed (s at the end)
+    uint32_t bits_used = 0;       // refinement bits consumed (b at the end)
+    int passes = 0;               // passes completed
+    int significant = 0;          // coefficients set to +-m (0: the plane is all 0.0)
 };
 
 // Decodes one channel record (threshold, dom_len, sub_len, streams; Part 3.3) into `plane`

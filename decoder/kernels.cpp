@@ -21,16 +21,22 @@ KernelSet best_available() {
 KernelSet g_active = best_available();
 }  // namespace
 
-KernelSet active_kernel_set() { return g_active; }
+KernelSet active_kernel_set() {
+    return g_active;
+}
 
 bool kernel_set_available(KernelSet set) {
     switch (set) {
-        case KernelSet::reference: return true;
+        case KernelSet::reference:
+            return true;
 #if defined(__SSE2__)
-        case KernelSet::sse2: return true;
+        case KernelSet::sse2:
+            return true;
 #endif
-        case KernelSet::avx2: return cpu_has_avx2();
-        default: return false;
+        case KernelSet::avx2:
+            return cpu_has_avx2();
+        default:
+            return false;
     }
 }
 
@@ -40,9 +46,12 @@ void select_kernel_set(KernelSet set) {
 
 const char* kernel_set_name(KernelSet set) {
     switch (set) {
-        case KernelSet::reference: return "reference";
-        case KernelSet::sse2: return "sse2";
-        case KernelSet::avx2: return "avx2";
+        case KernelSet::reference:
+            return "reference";
+        case KernelSet::sse2:
+            return "sse2";
+        case KernelSet::avx2:
+            return "avx2";
     }
     return "unknown";
 }

@@ -53,11 +53,11 @@ QV_AVX2 void rows(const float* in, float* P, int n) {
         const float* s = in + r * 64;
         const float* d = s + h;
         const __m128 d4 = _mm_loadu_ps(d);
-        _mm_store_ps(sp, update4(_mm_loadu_ps(s), _mm_shuffle_ps(d4, d4, _MM_SHUFFLE(2, 1, 0, 0)),
-                                 d4));
+        _mm_store_ps(sp,
+                     update4(_mm_loadu_ps(s), _mm_shuffle_ps(d4, d4, _MM_SHUFFLE(2, 1, 0, 0)), d4));
         for (int k = 4; k < h; k += 4)
-            _mm_store_ps(sp + k, update4(_mm_loadu_ps(s + k), _mm_loadu_ps(d + k - 1),
-                                         _mm_loadu_ps(d + k)));
+            _mm_store_ps(
+                sp + k, update4(_mm_loadu_ps(s + k), _mm_loadu_ps(d + k - 1), _mm_loadu_ps(d + k)));
         sp[h] = sp[h - 1];
         float* dst = P + r * 64;
         for (int k = 0; k < h; k += 4) {

@@ -71,11 +71,11 @@ void rows(const float* in, float* P, int n) {
         const float* d = s + h;
         // Update, four at a time; the first group takes d[-1] = d[0].
         __m128 d4 = _mm_loadu_ps(d);
-        _mm_store_ps(sp, update4(_mm_loadu_ps(s), _mm_shuffle_ps(d4, d4, _MM_SHUFFLE(2, 1, 0, 0)),
-                                 d4));
+        _mm_store_ps(sp,
+                     update4(_mm_loadu_ps(s), _mm_shuffle_ps(d4, d4, _MM_SHUFFLE(2, 1, 0, 0)), d4));
         for (int k = 4; k < h; k += 4)
-            _mm_store_ps(sp + k, update4(_mm_loadu_ps(s + k), _mm_loadu_ps(d + k - 1),
-                                         _mm_loadu_ps(d + k)));
+            _mm_store_ps(
+                sp + k, update4(_mm_loadu_ps(s + k), _mm_loadu_ps(d + k - 1), _mm_loadu_ps(d + k)));
         sp[h] = sp[h - 1];  // s[h] = s[h-1]
         // Predict and interleave.
         float* dst = P + r * 64;

@@ -23,7 +23,6 @@
 #include <vector>
 #include "decoder/ezw_decode.h"  // kTileCoeffs, kMaxDominantBytes, kMaxSubordinateBytes
 
-
 // ---- Colour -------------------------------------------------------------------------------------
 
 // RGB -> YCbCr, the inverse of the viewer's matrix (Part 4.3: R = 1.402 Cr + Y,

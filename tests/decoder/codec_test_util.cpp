@@ -61,7 +61,8 @@ void random_coefficients(std::mt19937& rng, int kind, float* plane) {
                   // symbol each in every pass, more than 16384 over seven passes
             for (int p = 0; p < 4096; ++p) {
                 const int r = p / 64, c = p % 64;
-                const float m = (r < 32 && c < 32) ? 300.0f + 200.0f * std::fabs(u(rng)) : 4.0f * u(rng);
+                const float m =
+                    (r < 32 && c < 32) ? 300.0f + 200.0f * std::fabs(u(rng)) : 4.0f * u(rng);
                 plane[p] = u(rng) > 0 ? m : -m;
             }
             break;

@@ -40,7 +40,7 @@ struct MemTileSet {
 };
 
 class DecodeTile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         build_scan_order();
         residual_tile.bpp = 4;

@@ -19,7 +19,7 @@ struct Decoder {
 };
 
 class EzwExamples : public ::testing::TestWithParam<Decoder> {
-protected:
+  protected:
     void SetUp() override { build_scan_order(); }
     DecodeStatus decode(const Bytes& rec, bool compressed, int max_passes) {
         return GetParam().fn(rec.data(), rec.size(), compressed, max_passes, plane, &info);
@@ -119,7 +119,7 @@ TEST_P(EzwExamples, DcZerotreeRootEndsEveryPass) {
 
 TEST_P(EzwExamples, ReconstructionValues) {
     // DC positive significant in the first pass; value floor(5T/4) or floor(7T/4).
-    const int cases[][3] = {{2, 2, 3},     {3, 3, 5},     {4, 5, 7},    {16, 20, 28},
+    const int cases[][3] = {{2, 2, 3},       {3, 3, 5},       {4, 5, 7},      {16, 20, 28},
                             {127, 158, 222}, {128, 160, 224}, {255, 318, 446}};
     for (const auto& c : cases) {
         for (int bit = 0; bit < 2; ++bit) {
@@ -166,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(Both, EzwExamples,
 void expect_same_decode(const Bytes& rec, bool compressed, int max_passes, const char* what) {
     float a[4096], b[4096];
     ChannelDecodeInfo ia, ib;
-    const DecodeStatus sa = decode_channel_record(rec.data(), rec.size(), compressed, max_passes, a, &ia);
+    const DecodeStatus sa =
+        decode_channel_record(rec.data(), rec.size(), compressed, max_passes, a, &ia);
     const DecodeStatus sb =
         decode_channel_record_reference(rec.data(), rec.size(), compressed, max_passes, b, &ib);
     std::string where;

@@ -20,8 +20,9 @@ DecodeStatus decode_exact(const Bytes& rec, size_t len, bool compressed, int pas
                           ChannelDecodeInfo* info = nullptr, bool reference = false) {
     std::unique_ptr<uint8_t[]> copy(new uint8_t[len ? len : 1]);
     if (len) std::memcpy(copy.get(), rec.data(), len);
-    return reference ? decode_channel_record_reference(copy.get(), len, compressed, passes, plane, info)
-                     : decode_channel_record(copy.get(), len, compressed, passes, plane, info);
+    return reference
+               ? decode_channel_record_reference(copy.get(), len, compressed, passes, plane, info)
+               : decode_channel_record(copy.get(), len, compressed, passes, plane, info);
 }
 
 bool all_zero(const float* plane) {
@@ -31,7 +32,7 @@ bool all_zero(const float* plane) {
 }
 
 class Malformed : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         build_scan_order();
         for (float& v : plane) v = 123.0f;  // must be overwritten in every case
@@ -59,8 +60,10 @@ TEST_F(Malformed, StreamsReachPastTheRecord) {
     for (uint32_t dl : {0xFFFFFFFFu, 0xFFFFFFF7u, 0x80000000u})
         for (uint32_t sl : {0u, 1u, 0xFFFFFFFFu}) {
             const Bytes big = make_record_lengths(16, dl, sl, {0x40}, {0x80});
-            EXPECT_EQ(decode_exact(big, big.size(), false, 1, plane), DecodeStatus::record_truncated);
-            EXPECT_EQ(decode_exact(big, big.size(), true, 1, plane), DecodeStatus::record_truncated);
+            EXPECT_EQ(decode_exact(big, big.size(), false, 1, plane),
+                      DecodeStatus::record_truncated);
+            EXPECT_EQ(decode_exact(big, big.size(), true, 1, plane),
+                      DecodeStatus::record_truncated);
             EXPECT_TRUE(all_zero(plane));
         }
     // Extra bytes after the record (the next record) are not part of it and are fine.
@@ -95,7 +98,8 @@ TEST_F(Malformed, CompressedLengthsAtTheLimits) {
     for (bool reference : {false, true}) {
         Bytes dom(4096, 0x00);
         Bytes rec = make_record(255, zlib_bytes(dom), {});
-        EXPECT_EQ(decode_exact(rec, rec.size(), true, 7, plane, &info, reference), DecodeStatus::ok);
+        EXPECT_EQ(decode_exact(rec, rec.size(), true, 7, plane, &info, reference),
+                  DecodeStatus::ok);
         EXPECT_EQ(info.dominant_bytes, 4096u);
         dom.push_back(0);
         rec = make_record(255, zlib_bytes(dom), {});
@@ -204,7 +208,8 @@ TEST_F(Malformed, EveryTruncationOfEncodedRecords) {
                 append_record(r2, cut, compressed);
                 float pa[4096], pb[4096];
                 const DecodeStatus sa = decode_exact(r2, r2.size(), compressed, 7, pa);
-                const DecodeStatus sb = decode_exact(r2, r2.size(), compressed, 7, pb, nullptr, true);
+                const DecodeStatus sb =
+                    decode_exact(r2, r2.size(), compressed, 7, pb, nullptr, true);
                 ASSERT_EQ(sa, sb);
                 ASSERT_TRUE(same_bits(pa, pb, 4096));
                 if (ch.symbols > 4 * keep) {
@@ -228,7 +233,8 @@ TEST_F(Malformed, MutatedCompressedStreamsAgreeWithZlib) {
         append_record(rec, ch, true);
         const uint32_t dom_len = uint32_t(rec[1]) | uint32_t(rec[2]) << 8;
         const int flips = 1 + int(rng() % 3);
-        for (int f = 0; f < flips && dom_len > 0; ++f) rec[9 + rng() % dom_len] ^= uint8_t(1 << (rng() % 8));
+        for (int f = 0; f < flips && dom_len > 0; ++f)
+            rec[9 + rng() % dom_len] ^= uint8_t(1 << (rng() % 8));
         float pa[4096], pb[4096];
         ChannelDecodeInfo a, b;
         const DecodeStatus sa = decode_exact(rec, rec.size(), true, 7, pa, &a);

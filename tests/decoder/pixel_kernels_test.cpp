@@ -163,13 +163,25 @@ void edge_plane(std::mt19937& rng, int kind, float* p) {
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     for (int i = 0; i < 4096; ++i) {
         switch (kind) {
-            case 0: p[i] = u(rng) * 500.0f; break;                 // realistic magnitudes
-            case 1: p[i] = float(int(u(rng) * 446.0f)); break;      // decoder values: integers
-            case 2: p[i] = u(rng) * 1e30f; break;                   // huge
-            case 3: p[i] = u(rng) * 1e-40f; break;                  // subnormal
-            case 4: p[i] = specials[rng() % (sizeof specials / sizeof specials[0])]; break;
-            case 5: p[i] = std::ldexp(u(rng), int(rng() % 60) - 30); break;  // every scale
-            default: {                                              // random bit patterns
+            case 0:
+                p[i] = u(rng) * 500.0f;
+                break;  // realistic magnitudes
+            case 1:
+                p[i] = float(int(u(rng) * 446.0f));
+                break;  // decoder values: integers
+            case 2:
+                p[i] = u(rng) * 1e30f;
+                break;  // huge
+            case 3:
+                p[i] = u(rng) * 1e-40f;
+                break;  // subnormal
+            case 4:
+                p[i] = specials[rng() % (sizeof specials / sizeof specials[0])];
+                break;
+            case 5:
+                p[i] = std::ldexp(u(rng), int(rng() % 60) - 30);
+                break;  // every scale
+            default: {  // random bit patterns
                 uint32_t bits = uint32_t(rng());
                 std::memcpy(&p[i], &bits, 4);
             }
@@ -187,7 +199,8 @@ TEST(KernelIdentity, InverseWaveletMatchesReference) {
             inverse_wavelet_reference(a);
             v.wavelet(b);
             std::string where;
-            ASSERT_TRUE(same_bits(a, b, 4096, &where)) << v.name << " kind " << i % 7 << " " << where;
+            ASSERT_TRUE(same_bits(a, b, 4096, &where))
+                << v.name << " kind " << i % 7 << " " << where;
         }
     }
 }
@@ -201,7 +214,8 @@ TEST(KernelIdentity, ColourMatchesReference) {
             edge_plane(rng, (i / 7) % 7, cb);
             edge_plane(rng, (i / 49) % 7, cr);
             if (i % 3 == 0) {  // near the clamping and truncation edges
-                for (int k = 0; k < 4096; ++k) y[k] = float(int(rng() % 600) - 300) + (k % 5) * 0.25f;
+                for (int k = 0; k < 4096; ++k)
+                    y[k] = float(int(rng() % 600) - 300) + (k % 5) * 0.25f;
             }
             uint8_t a[64 * 256], b[64 * 256];
             ycbcr_to_rgb_tile_reference(y, cb, cr, a, 256);

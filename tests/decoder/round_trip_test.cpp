@@ -114,7 +114,7 @@ TEST(RoundTrip, EncoderChoicesFollowTheRules) {
     // 64 and 65 roots, the four children of 1 roots (8); T = 7, 3: DC root again (1 each).
     EXPECT_EQ(ch.symbols, 4u + 8u + 2u);
     EXPECT_EQ(rec[1], 18.0f);  // T = 15: floor(75/4) = 18 or floor(105/4) = 26 -> 18
-    c[1] = 2.0f;  // below the last threshold (3): never significant
+    c[1] = 2.0f;               // below the last threshold (3): never significant
     encode_channel(c, 255, 7, ch, rec);
     EXPECT_EQ(ch.symbols, 7u);
     EXPECT_EQ(rec[1], 0.0f);
@@ -222,7 +222,8 @@ TEST(RoundTrip, WholeTilePipelineIsClose) {
     std::uniform_real_distribution<float> u(-60.0f, 60.0f);
     float ch[3][4096], coeffs[3][4096], got[3][4096];
     for (int p = 0; p < 4096; ++p) {
-        const float base = 30.0f * std::sin(float(p % 64) * 0.2f) + 20.0f * std::cos(float(p / 64) * 0.15f);
+        const float base =
+            30.0f * std::sin(float(p % 64) * 0.2f) + 20.0f * std::cos(float(p / 64) * 0.15f);
         ch[0][p] = base + u(rng) * 0.1f;
         ch[1][p] = -base * 0.5f;
         ch[2][p] = base * 0.25f + 5.0f;
@@ -234,7 +235,8 @@ TEST(RoundTrip, WholeTilePipelineIsClose) {
         encode_channel(coeffs[c], 255, 255, enc, nullptr);  // 7 passes down to T = 3
         Bytes rec;
         append_record(rec, enc, true);
-        ASSERT_EQ(decode_channel_record(rec.data(), rec.size(), true, 255, got[c]), DecodeStatus::ok);
+        ASSERT_EQ(decode_channel_record(rec.data(), rec.size(), true, 255, got[c]),
+                  DecodeStatus::ok);
         inverse_wavelet(got[c]);
     }
     uint8_t px[64 * 256];

@@ -9,7 +9,7 @@
 namespace {
 
 class ScanOrder : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { build_scan_order(); }
     static int count_cleared() {
         int n = 0;
@@ -35,9 +35,8 @@ TEST_F(ScanOrder, WorkedEntries) {
     EXPECT_EQ(scan_order[2048], 2048);
     EXPECT_EQ(scan_order[3072], 2080);
     EXPECT_EQ(scan_order[4095], 4095);
-    const int first32[32] = {0,   1,   64,  65,  2,   3,   66,  67,  128, 129, 192,
-                             193, 130, 131, 194, 195, 4,   5,   6,   7,   68,  69,
-                             70,  71,  132, 133, 134, 135, 196, 197, 198, 199};
+    const int first32[32] = {0, 1, 64, 65, 2,  3,  66, 67, 128, 129, 192, 193, 130, 131, 194, 195,
+                             4, 5, 6,  7,  68, 69, 70, 71, 132, 133, 134, 135, 196, 197, 198, 199};
     for (int i = 0; i < 32; ++i) EXPECT_EQ(scan_order[i], first32[i]) << "entry " << i;
 }
 
@@ -45,7 +44,7 @@ TEST_F(ScanOrder, BandStartsByLevel) {
     // Level of size n occupies h^2 .. n^2 - 1; bands start at h^2, 2h^2, 3h^2.
     for (int n = 2; n <= 64; n *= 2) {
         const int h = n / 2;
-        EXPECT_EQ(scan_order[h * h], h) << "top-right of n=" << n;            // (0, h)
+        EXPECT_EQ(scan_order[h * h], h) << "top-right of n=" << n;             // (0, h)
         EXPECT_EQ(scan_order[2 * h * h], h * 64) << "bottom-left of n=" << n;  // (h, 0)
         EXPECT_EQ(scan_order[3 * h * h], h * 64 + h) << "bottom-right of n=" << n;
         EXPECT_EQ(scan_order[n * n - 1], (n - 1) * 64 + n - 1);
