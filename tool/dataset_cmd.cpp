@@ -15,7 +15,7 @@ namespace {
 
 struct MakeArgs {
     std::string out;
-    int quality = 80;
+    int quality = 60;
     int threads = 0;
     uint64_t seed = 1;
     std::string image;
@@ -33,8 +33,10 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
                     "Folder to run the viewer in: the data set is written to OUT/ezw_data "
                     "(an existing one is replaced only when the new one is complete)")
         ->required();
-    cmd->add_option("--quality", a.quality,
-                    "0..100: higher keeps finer detail and makes larger files (default 80)")
+    cmd->add_option(
+           "--quality", a.quality,
+           "0..100: higher keeps finer detail and makes larger files (default 60); the PSNR "
+           "promised is 24 + 12 (Q/100)^2 dB")
         ->check(CLI::Range(0, 100));
     cmd->add_option("--threads", a.threads,
                     "Worker threads (default: every core); the output "
@@ -76,6 +78,13 @@ void run_make(const MakeArgs& a, bool import) {
             short_channels += r.level[l].short_channels;
             over += r.level[l].over_budget;
         }
+        const builder::Quality quality{a.quality};
+        for (int l = 2; l <= 5; ++l)
+            if (r.level[l].pixels > 0 && r.level[l].psnr() < quality.promised_psnr())
+                printf(
+                    "note: level %d reaches %.2f dB, below the %.2f dB quality %d promises; "
+                    "the picture has more fine detail than the quality was made for\n",
+                    l, r.level[l].psnr(), quality.promised_psnr(), a.quality);
         if (over > 0)
             printf(
                 "note: %lld tile channel(s) lost detail to fit the decoder's 4096-byte streams\n",

@@ -54,19 +54,26 @@ bool fast_encode_channel(const float* coeffs, int threshold, int max_passes, Enc
     static thread_local uint8_t sig_pass[kTileCoeffs];
     static thread_local uint16_t below[kTileCoeffs];
     static thread_local uint8_t negative[kTileCoeffs];
-    for (int w = 0; w < kTileCoeffs; ++w) {
-        const float c = coeffs[tree.pos[w]];
-        const float a = std::fabs(c);
-        mag[w] = a == a ? a : 0.0f;
-        negative[w] = c < 0.0f;
-        uint8_t k = 255;
-        if (mag[w] >= float(T[passes - 1]))
-            for (int i = 0; i < passes; ++i)
-                if (mag[w] >= float(T[i])) {
-                    k = uint8_t(i);
-                    break;
-                }
-        sig_pass[w] = k;
+    {
+        // By position first, branch-free so that the compiler vectorises it; then into scan
+        // order.
+        alignas(32) float a[kTileCoeffs];
+        alignas(32) uint8_t sp[kTileCoeffs];
+        for (int p = 0; p < kTileCoeffs; ++p) {
+            const float m = std::fabs(coeffs[p]);
+            a[p] = m == m ? m : 0.0f;  // NaN counts as 0
+        }
+        for (int p = 0; p < kTileCoeffs; ++p) sp[p] = 255;
+        for (int k = passes - 1; k >= 0; --k) {
+            const float t = float(T[k]);
+            for (int p = 0; p < kTileCoeffs; ++p) sp[p] = a[p] >= t ? uint8_t(k) : sp[p];
+        }
+        for (int w = 0; w < kTileCoeffs; ++w) {
+            const int p = tree.pos[w];
+            mag[w] = a[p];
+            sig_pass[w] = sp[p];
+            negative[w] = coeffs[p] < 0.0f;
+        }
     }
     auto pass_bit = [&](int w) -> uint16_t {
         return sig_pass[w] < 16 ? uint16_t(1u << sig_pass[w]) : uint16_t(0);
@@ -131,12 +138,13 @@ bool fast_encode_channel(const float* coeffs, int threshold, int max_passes, Enc
                 // One row of one band: its children fill two rows of the finer band, each in
                 // the order of their parents. fc / width names the children's first row.
                 const int width = 2 * tree.band_side[cur[i]];
-                const int key = tree.first_child[cur[i]] / width;
+                const int shift = __builtin_ctz(unsigned(width));
+                const int key = tree.first_child[cur[i]] >> shift;
                 int g = 0;
                 for (; i < n; ++i) {
                     const int w = cur[i];
                     const int fc = tree.first_child[w];
-                    if (fc / width != key) break;
+                    if ((fc >> shift) != key) break;
                     if (code(w)) group[g++] = int16_t(fc);
                 }
                 for (int j = 0; j < g; ++j) {

@@ -17,7 +17,7 @@ constexpr int kMaxPasses = 7;
 // Quality 0..100 sets the dead zone: detail coefficients smaller than it are dropped before
 // coding (the coarsest bands are always kept). 100 keeps everything the passes can resolve.
 struct Quality {
-    int value = 80;
+    int value = 60;
     float dead_zone() const;  // for the finest band; coarser bands use less
     // The PSNR (dB) of the viewer's picture against the source that this quality is built to
     // reach on photographic or terrain-like residuals; the builder warns about levels below it.

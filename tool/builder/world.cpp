@@ -77,7 +77,7 @@ struct Field {
 // little slower than the pixel size, so finer levels show rougher relief, as real ground does.
 float refine_amp(int field, int level) {
     const float base[kFields] = {0.0012f, 0.0006f, 0.0008f};
-    const float ratio[kFields] = {0.45f, 0.5f, 0.5f};
+    const float ratio[kFields] = {0.42f, 0.5f, 0.5f};
     return base[field] * std::pow(ratio[field], float(level - 2));
 }
 
@@ -243,7 +243,7 @@ class World : public Source {
 
     static void colour(const Field* fine, Planes& out, int y0, int y1, int level) {
         const float pixel = float(1 << (6 - level));  // world units per pixel at this level
-        const float relief = 800.0f / pixel;
+        const float relief = 700.0f / pixel;
         for (int y = y0; y < y1; ++y) {
             const float* h = fine[0].row(y);
             const float* hu = fine[0].row(y - 1);
