@@ -6,8 +6,12 @@
 // only in how it gets there:
 //   - it reads symbols and bits straight from the packed bytes instead of unpacking them all;
 //   - it keeps one "may be coded now" byte per coefficient in scan-index order (the zerotree flag
-//     AND the insignificant flag), so the scan loop skips eight cleared coefficients per load;
-//   - a zerotree root clears its descendants as square blocks of rows (ScanTree), not one by one;
+//     AND the insignificant flag) and scans them eight at a time: from scan index 16 on, the
+//     descendants of a coefficient lie in later words, so the eight flags of a word are final
+//     before its first symbol is read; the word's symbols are taken as one bit field and only
+//     the significant ones and the zerotree roots with descendants are looked at one by one;
+//   - a zerotree root clears its descendants as square blocks of rows (ScanTree), not one by one,
+//     and a DC zerotree root ends the pass at once;
 //   - it inflates with libdeflate (one decompressor per thread), which accepts and rejects the
 //     same streams as zlib's uncompress for a 4096-byte destination (tested).
 #include "decoder/ezw_decode.h"
