@@ -147,6 +147,9 @@ TEST(SynthesiseTile, FollowsTheAncestorChain) {
     EXPECT_EQ(&p, &synth_b);
     EXPECT_EQ(0, memcmp(synth_a.data, a.data(), kOut));
     EXPECT_EQ(0, memcmp(synth_b.data, b.data(), kOut));
+    std::vector<uint8_t> even(kOut), odd(kOut);
+    EXPECT_EQ(synthesise_tile_into(base, 5, 8, 3, even.data(), odd.data()), odd.data());
+    EXPECT_EQ(odd, b);
 
     // Level 4: one more step from synth_b into synth_a, tile (11, 17) -> parities (1, 1).
     std::vector<uint8_t> c(kOut);
