@@ -89,6 +89,8 @@ TEST(ViewRect, NonFiniteCornersAreRejectedAndLeaveABlackFrame) {
     EXPECT_FALSE(compute_view_rect(500.0f, 0.0f, 0.0f, right, up, level, 0.5f, 0.5f, 2.0f, r));
     EXPECT_EQ(r.x0, 1.0f);
     const float inf = std::numeric_limits<float>::infinity();
+    // The camera's axes are read below; when this test runs on its own no earlier test made it.
+    place_camera(0.0f, 1000.0f, 0.0f);
     EXPECT_FALSE(compute_view_rect(inf, 0.0f, 0.0f, *istr, *iup, *ifor, 0.5f, 0.5f, 2.0f, r));
 
     load_fixture_once();
