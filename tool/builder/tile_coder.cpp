@@ -97,20 +97,48 @@ float coded_error(float m, int t0) {
     return m;
 }
 
+// Pixel-domain weight of a coding error in each of the 16 coarsest coefficients (the DC
+// coefficient and the bands of sizes 2 and 4): roughly how many pixels its pattern covers.
+struct CoarseWeights {
+    int pos[16];
+    float w[16];
+    CoarseWeights() {
+        int k = 0;
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c) {
+                pos[k] = r * 64 + c;
+                const int m = std::max(r, c);
+                w[k] = m == 0 ? 4096.0f : m == 1 ? 1024.0f : 256.0f;
+                ++k;
+            }
+    }
+};
+
 int start_threshold(const float* coeffs) {
     // Starts of 128..191 end at a last pass of 2, 192..255 at 3. Large coefficients need a high
     // start, since the first pass cannot reconstruct more than 7/4 of its threshold. Within what
-    // is left, the start decides which values the DC coefficient can take; it carries the
-    // tile's mean and shifts every pixel of it, so pick the start that codes it best.
+    // is left, the start decides which values the coarsest coefficients can take: with a single
+    // refinement bit they may be off by an eighth of their size, and an error there shifts a whole
+    // tile or half of it, which shows as a seam. Pick the start that codes them best.
+    static const CoarseWeights cw;
     float detail = 0.0f;
     for (int p = 1; p < kTileCoeffs; ++p) detail = std::max(detail, std::fabs(coeffs[p]));
     const int lo = std::clamp(int(std::ceil(detail * 0.5f)) + 1, 128, 255);
-    const float dc = std::fabs(coeffs[0]);
+    float mag[16];
+    for (int k = 0; k < 16; ++k) mag[k] = std::fabs(coeffs[cw.pos[k]]);
     int best = lo;
-    float best_err = coded_error(dc, lo);
-    for (int t0 = lo + 1; t0 <= 255 && best_err > 0.0f; ++t0) {
-        const float e = coded_error(dc, t0);
-        if (e < best_err) best_err = e, best = t0;
+    float best_err = INFINITY;
+    for (int t0 = lo; t0 <= 255; ++t0) {
+        float e = 0.0f;
+        for (int k = 0; k < 16 && e < best_err; ++k) {
+            const float d = coded_error(mag[k], t0);
+            e += cw.w[k] * d * d;
+        }
+        if (e < best_err) {
+            best_err = e;
+            best = t0;
+            if (e == 0.0f) break;
+        }
     }
     return best;
 }

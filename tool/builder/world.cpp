@@ -188,16 +188,28 @@ class World : public Source {
                        sizeof(float) * kWorldW1);
         }
         std::vector<float>& hgt = level1_[0];
-        // Pull the ground near the start camera close to sea level, so the first view shows a
-        // coast with land, rivers and sea rather than open water.
-        const float here = hgt[size_t(kStartZ1) * kWorldW1 + size_t(kStartX1)];
-        const float sigma = 140.0f, target = 0.04f;
-        for (int y = 0; y < kWorldH1; ++y)
-            for (int x = 0; x < kWorldW1; ++x) {
-                const float dx = x - kStartX1, dy = y - kStartZ1;
-                const float g = std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma));
-                hgt[size_t(y) * kWorldW1 + x] += (target - here) * g;
-            }
+        // Pull the ground near the start camera to just above sea level, so the first view
+        // shows a coast rather than open water or plain land, and lead a river through the
+        // ground a little inland of it.
+        const auto at = [&](std::vector<float>& f, float x, float y) -> float& {
+            return f[size_t(std::clamp(int(y), 0, kWorldH1 - 1)) * kWorldW1 +
+                     size_t(std::clamp(int(x), 0, kWorldW1 - 1))];
+        };
+        const auto pull = [&](std::vector<float>& f, float cx, float cy, float sigma,
+                              float target) {
+            const float shift = target - at(f, cx, cy);
+            for (int y = 0; y < kWorldH1; ++y)
+                for (int x = 0; x < kWorldW1; ++x) {
+                    const float dx = x - cx, dy = y - cy;
+                    f[size_t(y) * kWorldW1 + x] +=
+                        shift * std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma));
+                }
+        };
+        pull(hgt, kStartX1, kStartZ1, 140.0f, 0.014f);
+        const float gx = at(hgt, kStartX1 + 6, kStartZ1) - at(hgt, kStartX1 - 6, kStartZ1);
+        const float gz = at(hgt, kStartX1, kStartZ1 + 6) - at(hgt, kStartX1, kStartZ1 - 6);
+        const float norm = std::max(1e-9f, std::sqrt(gx * gx + gz * gz));
+        pull(level1_[1], kStartX1 + 8.0f * gx / norm, kStartZ1 + 8.0f * gz / norm, 30.0f, 0.0f);
     }
 
     // Rows [y0, y1) of `child` (columns child.x0 .. child.x0 + child.w - 1) from `parent` at half
