@@ -295,8 +295,8 @@ void register_render_commands(CLI::App& app) {
     render->allow_extras();
     render->add_option("--data", ro.data, "Folder that holds ezw_data/ (required)");
     render->add_option("--camera", ro.camera,
-                       "Camera position X,Y,Z in world units, Y the height (required; use "
-                       "--camera=X,Y,Z when X is negative)");
+                       "Camera position X,Y,Z in world units, Y the height; negative values "
+                       "are fine, e.g. --camera=-500,800,100 (required)");
     render->add_option("--size", ro.size, "Frame size WxH in pixels, e.g. 512x512 (required)");
     render->add_option("--out", ro.out, "Output file (required)");
     render->add_flag("--nearest", ro.nearest, "Nearest-pixel instead of bilinear sampling");
