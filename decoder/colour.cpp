@@ -1,11 +1,11 @@
-// Part 4.3: YCbCr -> RGB into 4-byte pixels. Float rule: see colour.h.
+// YCbCr -> RGB into 4-byte pixels. Float rule: see colour.h.
 #include "decoder/colour.h"
 
 #include "decoder/kernels.h"
 #include "store/raw_image.h"
 
 namespace {
-// The spec's constants are 32-bit floats; the arithmetic is in double.
+// The matrix constants are 32-bit floats; the arithmetic is in double.
 constexpr double kCrR = double(1.402f);
 constexpr double kCbG = double(0.34413f);
 constexpr double kCrG = double(0.71414f);

@@ -1,5 +1,5 @@
 #pragma once
-// YCbCr -> RGB conversion of a decoded tile into 4-byte pixels (spec Part 4.3). Pixel maths only.
+// YCbCr -> RGB conversion of a decoded tile into 4-byte pixels. Pixel maths only.
 //
 // Per position, in double precision with the 32-bit float constants 1.402, 0.34413, 0.71414,
 // 1.772 and 128.0, in this order of evaluation:
@@ -21,7 +21,7 @@ void ycbcr_to_rgb_tile_sse2(const float* y, const float* cb, const float* cr, ui
 void ycbcr_to_rgb_tile_avx2(const float* y, const float* cb, const float* cr, uint8_t* out,
                             int stride);  // only where kernel_set_available(KernelSet::avx2)
 
-// Part 4.3's interface: writes the 64 x 64 pixels of `image` (its data, stride image.stride).
+// interface: writes the 64 x 64 pixels of `image` (its data, stride image.stride).
 void ycbcr_to_rgb(const float* y, const float* cb, const float* cr, RawImage& image);
 
 // One component value -> byte: truncation toward zero, then clamping (exposed for tests).

@@ -1,4 +1,4 @@
-// Part 4.3: YCbCr -> RGB with AVX2 (four packed doubles), bit-identical to the reference like the
+// YCbCr -> RGB with AVX2 (four packed doubles), bit-identical to the reference like the
 // SSE2 version (same double operations per lane, max/min with NaN -> 0, truncation). Compiled for
 // AVX2 through function attributes; only called when the CPU reports AVX2 (kernels.cpp).
 #include "decoder/colour.h"

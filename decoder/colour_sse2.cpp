@@ -1,4 +1,4 @@
-// Part 4.3: YCbCr -> RGB with SSE2 packed doubles, bit-identical to the reference: the same
+// YCbCr -> RGB with SSE2 packed doubles, bit-identical to the reference: the same
 // double operations per lane, then max(v, 0) and min(v, 255) (NaN -> 0 through maxpd's operand
 // rule) and truncation (cvttpd2dq), which equals truncating first and clamping afterwards.
 #include "decoder/colour.h"

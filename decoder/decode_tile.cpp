@@ -1,4 +1,4 @@
-// Part 4.3: decode_tile, the tile decoder's entry point, and Part 4.2's decode_tile_channel.
+// decode_tile, the tile decoder's entry point, and decode_tile_channel.
 #include "decoder/decode_tile.h"
 
 #include <cstring>

@@ -1,5 +1,5 @@
 #pragma once
-// The tile decoder's entry point (spec Part 4.3): three channel records -> residual_tile.
+// The tile decoder's entry point: three channel records -> residual_tile.
 #include "decoder/ezw_decode.h"
 struct TileSet;
 
@@ -15,7 +15,7 @@ extern float plane_cr[kTileCoeffs];
 // from what was decoded of it (all 0.0 coefficients if nothing). Prints nothing.
 void decode_tile(int sub, int level, int t);
 
-// Decodes tile t of one channel file into `plane` (Part 4.2). t outside the set's index, or a set
+// Decodes tile t of one channel file into `plane`. t outside the set's index, or a set
 // without data, gives an all-0.0 plane and record_truncated. The result is informative only.
 DecodeStatus decode_tile_channel(const TileSet& set, int t, float* plane,
                                  ChannelDecodeInfo* info = nullptr);

@@ -1,6 +1,6 @@
-// Part 4.2: the tile bit-plane decoder (bitstream side). Two versions: decode_channel_record, the
-// fast one the viewer runs, and decode_channel_record_reference, a plain transcription of the
-// spec kept as the definition the fast one is tested against.
+// The tile bit-plane decoder (bitstream side). Two versions: decode_channel_record, the
+// fast one the viewer runs, and decode_channel_record_reference, a plain step-by-step version of
+// the format's definition, kept as the oracle the fast one is tested against.
 //
 // The fast decoder gives the same plane and status as the reference for every input. It differs
 // only in how it gets there:
@@ -304,7 +304,7 @@ struct FastDecoder {
 
     enum Step { ran_out, next, pass_over };
 
-    // One coefficient, with every check (Part 4.2 step 7.2).
+    // One coefficient of the scan, with every check.
     Step decode_one(int w) {
         if (s >= n_symbols) return ran_out;
         const unsigned x = (dom[s >> 2] >> (6 - 2 * (s & 3))) & 3u;
@@ -432,7 +432,7 @@ DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, boo
 DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t record_len,
                                              bool compressed, int max_passes, float* plane,
                                              ChannelDecodeInfo* info) {
-    // Working storage of Part 4.2 (statics here: the reference is single-threaded like the spec).
+    // Fixed working storage (statics: the reference is single-threaded, like the viewer).
     static uint8_t dominant_buf[16388];
     static uint8_t dom_symbols[4 * kMaxDominantBytes];
     static uint8_t refine_bits[8 * kMaxSubordinateBytes];
@@ -466,7 +466,7 @@ DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t recor
         for (int w = 0; w < kTileCoeffs; ++w) {
             const int p = scan_order[w];
             if (zerotree_flags[p] != 1 || insignificant_flags[p] != 1) continue;
-            if (s >= 4 * D) {  // the streams ran out: stop here (left open by the spec)
+            if (s >= 4 * D) {  // the streams ran out: stop this channel here
                 st = DecodeStatus::short_streams;
                 goto done;
             }

@@ -1,5 +1,5 @@
 #pragma once
-// Tile bit-plane decoder (spec Part 4.2): one channel record -> one 64 x 64 coefficient plane.
+// Tile bit-plane decoder: one channel record -> one 64 x 64 coefficient plane.
 // Bitstream side only; the pixel maths (lifting, colour) live in lifting.h and colour.h.
 //
 // decode_channel_record is pure and bounded: it uses no globals of the store or the viewer (only
@@ -15,8 +15,8 @@ constexpr uint32_t kMaxSubordinateBytes = 4096;  // subordinate stream limit
 constexpr uint32_t kMaxDominantSymbols = kMaxDominantBytes * 4;    // 16384
 constexpr uint32_t kMaxRefinementBits = kMaxSubordinateBytes * 8;  // 32768
 
-// How a channel decode ended. Where the spec leaves a fault open (Part 4.2, "Left to the
-// implementer"), the decoder stops that channel and keeps the plane as decoded so far.
+// How a channel decode ended. On damaged or short streams the decoder stops that channel and
+// keeps the plane as decoded so far; it never reads past the record or the unpacked streams.
 enum class DecodeStatus : uint8_t {
     ok = 0,                // every pass found the symbols and bits it needed
     short_streams,         // the passes needed more symbols than 4 D or more bits than 8 S: the
@@ -41,8 +41,8 @@ struct ChannelDecodeInfo {
     int significant = 0;          // coefficients set to +-m (0: the plane is all 0.0)
 };
 
-// Decodes one channel record (threshold, dom_len, sub_len, streams; Part 3.3) into `plane`
-// (4096 floats, index row * 64 + column), exactly as Part 4.2's decode_tile_channel:
+// Decodes one channel record (threshold, dom_len, sub_len, streams) into `plane`
+// (4096 floats, index row * 64 + column), exactly as decode_tile_channel:
 //   - `record_len` is how many bytes are readable from `record` (the record may be followed by
 //     others; only 9 + dom_len + sub_len of them are used);
 //   - `compressed`: the header's `compressed` byte is nonzero (dominant stream is zlib data);
@@ -51,8 +51,8 @@ struct ChannelDecodeInfo {
 DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, bool compressed,
                                    int max_passes, float* plane, ChannelDecodeInfo* info = nullptr);
 
-// The same, written as a plain transcription of Part 4.2 (unpacked symbol and bit arrays, the
-// spec's zerotree_flags / clear_zerotree walk, zlib's uncompress). Slow; the reference the fast
+// The same, written as a plain step-by-step decoder (unpacked symbol and bit arrays, the
+// global zerotree_flags / clear_zerotree walk, zlib's uncompress). Slow; the reference the fast
 // decoder is tested against. Uses the global scan_order and zerotree_flags (build_scan_order()
 // must have run), so it is not thread-safe.
 DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t record_len,

@@ -1,4 +1,4 @@
-// Part 4.3: inverse 5/3 lifting transform, plain reference and the dispatching entry point.
+// Inverse 5/3 lifting transform, plain reference and the dispatching entry point.
 // Float rule: see lifting.h (double evaluation, stored as float, no fused multiply-add).
 #include "decoder/lifting.h"
 
@@ -17,7 +17,7 @@ void inverse_lift_line(float* s, float* d, int h) {
 }
 
 // One level of the reference: the top-left n x n block, columns then rows. Each line is copied
-// out, lifted and written back interleaved (s[k] to 2k, d[k] to 2k + 1), which is what the spec's
+// out, lifted and written back interleaved (s[k] to 2k, d[k] to 2k + 1), which is what the
 // in-place interleave with lift_rows_tmp / lift_cols_tmp produces.
 void inverse_wavelet_level_reference(float* P, int n) {
     const int h = n / 2;

@@ -1,9 +1,9 @@
 #pragma once
-// Inverse six-level 5/3 lifting wavelet transform of one 64 x 64 plane (spec Part 4.3).
+// Inverse six-level 5/3 lifting wavelet transform of one 64 x 64 plane.
 // Pixel maths only; the bitstream side is in ezw_decode.h.
 //
 // Float rule (the stored data sets depend on it bit for bit): every lifting expression is
-// evaluated in double precision, in the order written in the spec, and the result is stored as a
+// evaluated in double precision, in the order of the formulas, and the result is stored as a
 // 32-bit float (round to nearest); each stored float is an input of the following steps. This is
 // compiled with -ffp-contract=off so that no multiply-add is ever fused.
 //
@@ -13,7 +13,7 @@
 // The viewer's transform: the fastest variant this CPU has, chosen once at start-up.
 void inverse_wavelet(float* plane);
 
-// Plain C++ reference, a direct transcription of Part 4.3 (columns then rows, n = 2 .. 64).
+// Plain C++ reference, step by step (columns then rows, n = 2 .. 64).
 void inverse_wavelet_reference(float* plane);
 // SSE2 and AVX2 (packed doubles), bit-identical to the reference. Only on x86-64; the AVX2 one
 // only on CPUs that have AVX2 (kernel_set_available(KernelSet::avx2)).
@@ -24,6 +24,6 @@ void inverse_wavelet_avx2(float* plane);
 // once with the reference. decode_tile copies it instead of transforming an all-zero plane.
 const float* inverse_wavelet_of_zero();
 
-// One line's inverse lifting (the three steps of Part 4.3 on s[0..h) and d[0..h) in place;
+// One line's inverse lifting (update, predict on s[0..h) and d[0..h) in place;
 // interleaving is the caller's job). h >= 1. Exposed for tests.
 void inverse_lift_line(float* s, float* d, int h);

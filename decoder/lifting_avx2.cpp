@@ -1,4 +1,4 @@
-// Part 4.3: inverse 5/3 lifting transform with AVX2 (four packed doubles), bit-identical to
+// Inverse 5/3 lifting transform with AVX2 (four packed doubles), bit-identical to
 // inverse_wavelet_reference for the same reasons as the SSE2 version: the same double operations
 // per lane in the same order, one rounding to float (vcvtpd2ps, round to nearest) per stored
 // value, no fused multiply-add (FMA is not enabled for these functions, and the build uses

@@ -1,6 +1,6 @@
 #pragma once
-// The four lifting expressions of Part 4.3 as scalar functions: each evaluated in double
-// precision, in the spec's order, and stored as a 32-bit float (round to nearest). Shared by the
+// The four inverse lifting expressions as scalar functions: each evaluated in double
+// precision, in the order of the formulas, and stored as a 32-bit float (round to nearest). Shared by the
 // reference transform (decoder) and the forward transform (encoder). Internal header.
 //
 // Identities the vector kernels rely on (all exact in double, so bit-identical after rounding):

@@ -1,4 +1,4 @@
-// Part 4.3: inverse 5/3 lifting transform with SSE2 packed doubles. Bit-identical to
+// Inverse 5/3 lifting transform with SSE2 packed doubles. Bit-identical to
 // inverse_wavelet_reference: every expression is the same double operation sequence (two lanes at
 // a time) followed by the same rounding to float (cvtpd2ps, round to nearest). The symmetric
 // extensions use the identities stated in lifting_ops.h.

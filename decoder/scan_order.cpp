@@ -1,4 +1,4 @@
-// Part 4.1: scan order, coefficient tree and zerotree flags.
+// Scan order, coefficient tree and zerotree flags.
 #include "decoder/scan_order.h"
 
 int32_t scan_order[4096];
@@ -49,7 +49,7 @@ void build_scan_order() {
 }
 
 void clear_zerotree(int p) {
-    if (p <= 0) return;  // the DC tree is cleared by the caller (Part 4.2); p = 0 would recurse
+    if (p <= 0) return;  // the DC tree is cleared by the caller; p = 0 would recurse
     while (p < 4096) {
         zerotree_flags[p] = 0;
         const int r = p / 64, c = p % 64;

@@ -1,12 +1,12 @@
 #pragma once
-// Coefficient scan order and zerotree flags of a 64 x 64 tile (spec Part 4.1).
+// Coefficient scan order and zerotree flags of a 64 x 64 tile.
 #include <cstdint>
 
 // Coefficient scan order of a 64 x 64 tile (coarsest band first) and the zerotree flags.
 extern int32_t scan_order[4096];
 extern uint8_t zerotree_flags[4096];
 
-// Fills scan_order (Part 4.1). Called once at start-up; cannot fail.
+// Fills scan_order. Called once at start-up; cannot fail.
 void build_scan_order();
 // Clears zerotree_flags[p] and the flags of all descendants of p (p != 0); p >= 4096: nothing.
 void clear_zerotree(int p);

@@ -1,4 +1,4 @@
-# Tile decoder (Parts 4.1-4.3). Bitstream side: scan_order, ezw_decode. Pixel maths: lifting*,
+# Tile decoder. Bitstream side: scan_order, ezw_decode. Pixel maths: lifting*,
 # colour*. Every source is compiled with -ffp-contract=off: the float rules (each expression in
 # double, stored as float) forbid fused multiply-adds.
 set(QUORVIK_DECODER_SOURCES

@@ -1,4 +1,4 @@
-// RGB -> YCbCr, the inverse of the viewer's matrix (Part 4.3) with its 32-bit float constants.
+// RGB -> YCbCr, the inverse of the viewer's matrix with its 32-bit float constants.
 #include "encoder/encoder.h"
 
 namespace {

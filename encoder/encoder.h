@@ -1,5 +1,5 @@
 #pragma once
-// Encoder side of the tile codec (spec Parts 3.3, 4.1, 4.2, 4.3 read backwards). Used by the
+// Encoder side of the tile codec. Used by the
 // round-trip tests and by the data set builder. Everything here is pure: no globals of the
 // viewer, no printing, thread-safe (each thread may encode its own tiles at the same time).
 //
@@ -17,7 +17,7 @@
 // (decoder/lifting.h, decoder/colour.h); call those on the reconstructions to get exactly the
 // residual bytes the viewer will produce (e.g. for closed-loop prediction of the next level).
 //
-// Channel order in a data set: the "R" file holds Y, "G" holds Cb, "B" holds Cr (Part 4.3).
+// Channel order in a data set: the "R" file holds Y, "G" holds Cb, "B" holds Cr.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -25,7 +25,7 @@
 
 // ---- Colour -------------------------------------------------------------------------------------
 
-// RGB -> YCbCr, the inverse of the viewer's matrix (Part 4.3: R = 1.402 Cr + Y,
+// RGB -> YCbCr, the inverse of the viewer's matrix (R = 1.402 Cr + Y,
 // G = Y - (0.34413 Cb + 0.71414 Cr), B = 1.772 Cb + Y, with the constants as 32-bit floats).
 // Works on signed residual values (no 128 offset): r, g, b in, y, cb, cr out, `count` values each.
 // Evaluated in double, stored as float. In-place use (y == r etc.) is allowed.
@@ -66,7 +66,7 @@ struct EncodedChannel {
 };
 
 // Encodes one coefficient plane (pyramid layout, 4096 floats row by row) with the viewer's scan
-// order and coefficient tree (Part 4.1):
+// order and coefficient tree:
 //   - threshold: start threshold, 0..255 (0 and 1 run no pass: empty streams, all-zero result);
 //   - max_passes: must equal the max_passes byte of the header of the file the record goes into
 //     (the decoder runs passes while pass < max_passes and T >= 2, T halving in integers);
@@ -88,7 +88,7 @@ float max_abs_coefficient(const float* coeffs);
 
 // ---- Record writing -----------------------------------------------------------------------------
 
-// Appends one tile record (Part 3.3: threshold, dom_len, sub_len little-endian, dominant stream,
+// Appends one tile record (threshold, dom_len, sub_len little-endian, dominant stream,
 // subordinate stream) to `out`. compress = true: the dominant stream is written as a zlib stream
 // (for files whose header byte `compressed` is nonzero; every record of a file must agree);
 // `zlib_level` 1..12 (libdeflate levels; 9 is zlib's best-compression equivalent). An empty
@@ -97,7 +97,7 @@ float max_abs_coefficient(const float* coeffs);
 size_t append_record(std::vector<uint8_t>& out, const EncodedChannel& channel, bool compress,
                      int zlib_level = 9);
 
-// Tile file header (Part 3.3), 24 bytes, appended to `out`. merged_w / merged_h are the
+// Tile file header, 24 bytes, appended to `out`. merged_w / merged_h are the
 // sub-image's size at the level (1024 << (level - 1)), tiles = merged / 64.
 void append_tile_file_header(std::vector<uint8_t>& out, bool compressed, int32_t merged_w,
                              int32_t merged_h, uint8_t max_passes);

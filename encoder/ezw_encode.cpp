@@ -1,4 +1,4 @@
-// EZW channel encoder on the viewer's scan order and coefficient tree (Parts 4.1, 4.2), bitstream
+// EZW channel encoder on the viewer's scan order and coefficient tree, bitstream
 // side. It mirrors the decoder step by step, so the reconstruction it returns is the decoder's.
 #include <cmath>
 #include <cstring>

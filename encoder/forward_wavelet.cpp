@@ -1,4 +1,4 @@
-// Forward 5/3 lifting: the algebraic inverse of Part 4.3's inverse_wavelet (pixel maths).
+// Forward 5/3 lifting: the algebraic inverse of inverse_wavelet (pixel maths).
 // Float rule as in the decoder: each expression in double, stored as a 32-bit float, no fused
 // multiply-add (-ffp-contract=off).
 #include <cstring>

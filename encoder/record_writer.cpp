@@ -1,4 +1,4 @@
-// Tile record and tile file header writing (Part 3.3).
+// Tile record and tile file header writing.
 #include <zlib.h>
 #ifdef QUORVIK_HAVE_LIBDEFLATE
 #include <libdeflate.h>

@@ -1,4 +1,4 @@
-// Part 4.3's decode_tile and Part 4.2's decode_tile_channel on tile sets held in memory.
+// decode_tile and decode_tile_channel on tile sets held in memory.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

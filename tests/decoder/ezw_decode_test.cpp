@@ -1,4 +1,4 @@
-// Part 4.2: the worked examples, on both the fast decoder and the reference transcription, and
+// The worked examples, on both the fast decoder and the reference transcription, and
 // the fast decoder against the reference on many valid and random records.
 #include <gtest/gtest.h>
 

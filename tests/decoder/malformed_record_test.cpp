@@ -1,4 +1,4 @@
-// Part 4.2's open faults: truncated records, lengths at and past the limits, corrupt zlib data,
+// Damaged records: truncated records, lengths at and past the limits, corrupt zlib data,
 // streams shorter than the passes need. The decoder must stay inside the record (the ASan build
 // runs these), keep what it decoded and report the fault.
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Part 4.3: the inverse transform and the colour conversion. Worked examples, and every kernel
+// The inverse transform and the colour conversion. Worked examples, and every kernel
 // variant against the plain reference on random and edge inputs.
 #include <gtest/gtest.h>
 

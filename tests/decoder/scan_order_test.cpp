@@ -1,4 +1,4 @@
-// Part 4.1: scan order entries, permutation, coefficient tree and clear_zerotree counts.
+// Scan order entries, permutation, coefficient tree and clear_zerotree counts.
 #include <gtest/gtest.h>
 
 #include <cstring>
