@@ -5,7 +5,11 @@
 #include <cmath>
 #include <random>
 
+#include "app/settings.h"
+#include "decoder/decode_tile.h"
 #include "encoder/encoder.h"
+#include "store/data_set.h"
+#include "store/render_buffers.h"
 #include "render/synth.h"
 #include "tool/builder/fast_ezw.h"
 #include "tool/builder/tile_coder.h"
@@ -209,4 +213,60 @@ TEST(TileRoundTrip, DenseNoiseStaysWithinTheStreamLimitsAndDecodes) {
     int short_channels = 0;
     tile_psnr(t, 0, records_of(code, true), short_channels);
     EXPECT_EQ(short_channels, 0);
+}
+
+TEST(TileRoundTrip, ClosedLoopErrorIsWhatTheViewersTilePathShows) {
+    TwoTiles t;
+    natural_pair(t, 7, 9.0f);
+    builder::TileCode code;
+    builder::code_tile(t.src, t.pred, 64, 0, builder::Quality{60}, code);
+    // Mixed file flags: the Y file compressed, the others stored.
+    Records r;
+    for (int c = 0; c < 3; ++c) {
+        r.compressed[c] = c == 0;
+        append_record(r.bytes[c], code.ch[c], r.compressed[c]);
+    }
+    const uint8_t* rec[3] = {r.bytes[0].data(), r.bytes[1].data(), r.bytes[2].data()};
+    const size_t len[3] = {r.bytes[0].size(), r.bytes[1].size(), r.bytes[2].size()};
+    int short_channels = 0;
+    const double sse = builder::closed_loop_error(t.src, t.pred, 64, 0, rec, len, r.compressed,
+                                                  builder::kMaxPasses, short_channels);
+
+    // The same tile through the viewer: one-tile files, decode_tile, add_residual.
+    TileSet sets[3];
+    int32_t index0 = 0;
+    for (int c = 0; c < 3; ++c) {
+        TileSet& s = sets[c];
+        memset(&s.header, 0, sizeof s.header);
+        s.header.compressed = r.compressed[c];
+        s.header.tiles_x = s.header.tiles_y = 1;
+        s.header.max_passes = builder::kMaxPasses;
+        s.index = &index0;
+        s.data = r.bytes[c].data();
+        s.data_len = int64_t(r.bytes[c].size());
+    }
+    residuals_level[0][2] = ResidualLevel{&sets[0], &sets[1], &sets[2]};
+    std::vector<uint8_t> res(64 * 64 * 4), fin(64 * 64 * 4), pred(72 * 72 * 4);
+    residual_tile = RawImage{4, 0, 64, 64, 256, res.data()};
+    final_tile = RawImage{4, 0, 64, 64, 256, fin.data()};
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            for (int c = 0; c < 3; ++c)
+                pred[((y + 4) * 72 + x + 4) * 4 + c] = t.pred.at(c, 64 + x, y)[0];
+    viewer_settings.compressedResidue = 1;
+    decode_tile(0, 2, 0);
+    add_residual(RawImage{4, 0, 72, 72, 288, pred.data()});
+    double viewer_sse = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int e = fin[(y * 64 + x) * 4 + c] - t.src.at(c, 64 + x, y)[0];
+                viewer_sse += e * e;
+            }
+    residuals_level[0][2] = ResidualLevel{};
+    residual_tile = RawImage{};
+    final_tile = RawImage{};
+    EXPECT_EQ(short_channels, 0);
+    EXPECT_GT(sse, 0.0);
+    EXPECT_EQ(sse, viewer_sse);
 }

@@ -170,18 +170,20 @@ class Builder {
         const int t = top();
         const int fine = 1024 << (t - 1);
         progress_->set_stage(name + ": making the picture");
-        std::vector<Planes> src(size_t(t) + 1);
-        source_.sub_image(s, fine, src[size_t(t)], pool_);
+        // The planes are kept from one sub-image to the next (same sizes every time).
+        Planes* src = src_;
+        Planes* pred = pred_;
+        source_.sub_image(s, fine, src[t], pool_);
         check_interrupt();
         progress_->advance(int64_t(fine) * fine);
-        for (int l = t; l > 1; --l) decimate(src[size_t(l)], src[size_t(l) - 1], pool_);
+        for (int l = t; l > 1; --l) decimate(src[l], src[l - 1], pool_);
         std::vector<uint8_t> base_rgb = interleave(src[1]);
         write_base(s, base_rgb);
 
-        Planes prev(1024, 1024, kPredictionMargin);
+        pred[1].reset(1024, 1024, kPredictionMargin);
         for (int ch = 0; ch < 3; ++ch)
-            for (int y = 0; y < 1024; ++y) memcpy(prev.at(ch, 0, y), src[1].at(ch, 0, y), 1024);
-        prev.clamp_margin();
+            for (int y = 0; y < 1024; ++y) memcpy(pred[1].at(ch, 0, y), src[1].at(ch, 0, y), 1024);
+        pred[1].clamp_margin();
         for (int l = 2; l <= 5; ++l) {
             if (l > t) {
                 for (int c = 0; c < 3; ++c) write_tile_file(s, l, c, empty_tile_file(l));
@@ -190,12 +192,8 @@ class Builder {
             if (opt_.on_stage) opt_.on_stage(s, l);
             check_interrupt();
             progress_->set_stage(name + " level " + std::to_string(l));
-            Planes pred;
-            upsample(prev, pred, pool_);
-            prev.release();
-            code_level(s, l, src[size_t(l)], pred);
-            src[size_t(l)].release();
-            prev = std::move(pred);
+            upsample(pred[l - 1], pred[l], pool_);
+            code_level(s, l, src[l], pred[l]);
         }
         return base_rgb;
     }
@@ -321,6 +319,7 @@ class Builder {
 
     Source& source_;
     const BuildOptions& opt_;
+    Planes src_[6], pred_[6];  // by level
     Pool pool_;
     fs::path tmp_;
     std::unique_ptr<Progress> progress_;

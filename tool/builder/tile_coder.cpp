@@ -42,6 +42,20 @@ const DistanceTable& distances() {
     return table;
 }
 
+// What the viewer's residual addition adds for residual byte r at border distance d, before its
+// clamping, taken from the viewer's own routine: at p = 127 no change (-127..128) is clamped.
+struct EffectTable {
+    int16_t v[4][256];
+    EffectTable() {
+        for (int d = 0; d < 4; ++d)
+            for (int r = 0; r < 256; ++r) v[d][r] = int16_t(residual_value(127, r, d) - 127);
+    }
+};
+const EffectTable& effects() {
+    static const EffectTable table;
+    return table;
+}
+
 struct TargetTable {
     float v[4][511];
     TargetTable() {
@@ -121,8 +135,16 @@ int start_threshold(const float* coeffs) {
     // refinement bit they may be off by an eighth of their size, and an error there shifts a whole
     // tile or half of it, which shows as a seam. Pick the start that codes them best.
     static const CoarseWeights cw;
+    // Eight running maxima, so that the loop is not one long chain of dependent max operations.
+    float lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (int p = 8; p < kTileCoeffs; p += 8)
+        for (int i = 0; i < 8; ++i) {
+            const float a = std::fabs(coeffs[p + i]);
+            lane[i] = a > lane[i] ? a : lane[i];
+        }
+    for (int p = 1; p < 8; ++p) lane[0] = std::max(lane[0], std::fabs(coeffs[p]));
     float detail = 0.0f;
-    for (int p = 1; p < kTileCoeffs; ++p) detail = std::max(detail, std::fabs(coeffs[p]));
+    for (float v : lane) detail = std::max(detail, v);
     const int lo = std::clamp(int(std::ceil(detail * 0.5f)) + 1, 128, 255);
     float mag[16];
     for (int k = 0; k < 16; ++k) mag[k] = std::fabs(coeffs[cw.pos[k]]);
@@ -166,6 +188,13 @@ void code_tile(const Planes& source, const Planes& prediction, int x0, int y0, c
                TileCode& out) {
     const TargetTable& tt = targets();
     const DistanceTable& dt = distances();
+    source.prefetch_tile(x0, y0);
+    prediction.prefetch_tile(x0, y0);
+    // The tiles after this one along the row are the next ones any thread takes.
+    if (x0 + 128 <= source.w) {
+        source.prefetch_tile(x0 + 64, y0);
+        prediction.prefetch_tile(x0 + 64, y0);
+    }
     alignas(16) float plane[3][kTileCoeffs];
     for (int ch = 0; ch < 3; ++ch) {
         for (int y = 0; y < 64; ++y) {
@@ -214,6 +243,8 @@ void code_tile(const Planes& source, const Planes& prediction, int x0, int y0, c
 double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,
                          const uint8_t* const records[3], const size_t lens[3],
                          const bool compressed[3], int max_passes, int& short_channels) {
+    source.prefetch_tile(x0, y0);
+    prediction.prefetch_tile(x0, y0);
     alignas(16) float plane[3][kTileCoeffs];
     for (int ch = 0; ch < 3; ++ch) {
         const DecodeStatus st =
@@ -224,6 +255,7 @@ double closed_loop_error(const Planes& source, const Planes& prediction, int x0,
     alignas(16) uint8_t residual[64 * 64 * 4];
     ycbcr_to_rgb_tile(plane[0], plane[1], plane[2], residual, 256);
     const DistanceTable& dt = distances();
+    const EffectTable& ef = effects();
     double sse = 0;
     for (int ch = 0; ch < 3; ++ch) {
         int64_t sum = 0;
@@ -232,7 +264,8 @@ double closed_loop_error(const Planes& source, const Planes& prediction, int x0,
             const uint8_t* p = prediction.at(ch, x0, y0 + y);
             const uint8_t* r = residual + y * 256 + ch;
             for (int x = 0; x < 64; ++x) {
-                const int shown = residual_value(p[x], r[4 * x], dt.d[y][x]);
+                const int v = p[x] + ef.v[dt.d[y][x]][r[4 * x]];
+                const int shown = v < 0 ? 0 : v > 255 ? 255 : v;
                 const int e = shown - int(s[x]);
                 sum += e * e;
             }
