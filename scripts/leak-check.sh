@@ -1,6 +1,7 @@
 #!/bin/bash
 # Leak check: runs the viewer under valgrind on a private Xvfb from start to q and fails when
-# valgrind finds a definitely lost block that the program itself allocated.
+# valgrind finds a definitely lost block that the program itself allocated, or any memory error
+# (invalid read or write, use of uninitialised values, bad free).
 #
 #   scripts/leak-check.sh [BUILD [WORLD]]     (BUILD defaults to build, WORLD to BUILD/world)
 #
@@ -111,6 +112,15 @@ lib_blocks=$(grep -c '^library' "$WORK/lost.txt")
 ours=$(grep -c '^program' "$WORK/lost.txt")
 echo "leak-check: definitely lost records allocated inside libraries: $lib_blocks"
 grep '^library' "$WORK/lost.txt" | cut -f2- | sort | uniq -c | sort -rn | head -n 10 | sed 's/^/    /'
+# Memory errors valgrind saw on the way (none are expected, from any code).
+errors=$(grep -cE '^==[0-9]+== (Invalid (read|write|free)|Conditional jump|Use of uninitialised|Syscall param|Mismatched free|Source and destination overlap)' "$WORK/valgrind.txt")
+if [ "$errors" -gt 0 ]; then
+    echo "leak-check: FAIL: valgrind reported $errors memory error(s):" >&2
+    grep -E -A6 '^==[0-9]+== (Invalid (read|write|free)|Conditional jump|Use of uninitialised|Syscall param|Mismatched free|Source and destination overlap)' \
+        "$WORK/valgrind.txt" | head -n 40 >&2
+    LEAK_CHECK_KEEP=1
+    exit 1
+fi
 if [ "$ours" -gt 0 ]; then
     echo "leak-check: FAIL: $ours definitely lost record(s) allocated by the program:" >&2
     grep '^program' "$WORK/lost.txt" | cut -f2- | sed 's/^/    /' >&2
