@@ -1,7 +1,11 @@
 // Writes the seed corpora of the fuzz targets: valid inputs made with the project's own file
 // writers, so that the fuzzers start from files the viewer accepts and mutate from there.
 //
-//   quorvik-fuzz-seeds OUT_DIR   writes OUT_DIR/raw_image, OUT_DIR/tile_file, OUT_DIR/tile_record
+//   quorvik-fuzz-seeds OUT_DIR [DATA_SET]
+//
+// writes OUT_DIR/raw_image, OUT_DIR/tile_file and OUT_DIR/tile_record. With DATA_SET (a folder
+// holding ezw_data, as quorvik-tool build writes it), records of its level-2 tile files join the
+// tile record seeds: real tiles of a real world (whole files are too large to mutate quickly).
 //
 // Tile records come in both forms, stored and zlib-compressed, and cover the decoder's ways
 // through a pass: zerotree roots at the DC coefficient and below it, isolated zeros, both signs,
@@ -9,6 +13,7 @@
 // finest bands.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +21,7 @@
 #include <vector>
 
 #include "encoder/encoder.h"
+#include "store/data_set.h"
 #include "store/tile_file.h"
 #include "tests/support/fixture.h"
 
@@ -134,11 +140,48 @@ void put(const fs::path& dir, const std::string& name, const Bytes& bytes) {
     write_file((dir / name).string(), bytes);
 }
 
+// A few records of each level-2 tile file of A1 in a data set, as tile record seeds.
+int records_from_data_set(const fs::path& world, const fs::path& recs) {
+    int written = 0;
+    for (char channel : {'R', 'G', 'B'}) {
+        const fs::path file = world / "ezw_data" / tile_file_name(0, 2, channel);
+        std::error_code ec;
+        if (!fs::is_regular_file(file, ec)) continue;
+        const Bytes bytes = read_file(file.string());
+        TileSet set;
+        std::string why;
+        if (!parse_tile_file(bytes.data(), bytes.size(), 2, set, why)) {
+            fprintf(stderr, "%s: %s (skipped)\n", file.c_str(), why.c_str());
+            continue;
+        }
+        // The longest records (the busiest tiles) and one of middling length.
+        const int slots = set.header.tiles_x * set.header.tiles_y;
+        auto length = [&](int k) {
+            const uint8_t* rec = set.data + set.index[k];
+            return kRecordHeaderSize + size_t(read_u32le(rec + 1)) + read_u32le(rec + 5);
+        };
+        std::vector<int> order(size_t(slots), 0);
+        for (int k = 0; k < slots; ++k) order[size_t(k)] = k;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return length(a) > length(b); });
+        for (int k : {order[0], order[1], order[2], order[3], order[size_t(slots) / 2]}) {
+            const uint8_t* rec = set.data + set.index[k];
+            Bytes seed{uint8_t(set.header.compressed ? 1 : 0), set.header.max_passes};
+            seed.insert(seed.end(), rec, rec + length(k));
+            put(recs, std::string("world_") + channel + "_" + std::to_string(k) + ".rec", seed);
+            ++written;
+        }
+        free(set.index);
+        free(set.data);
+    }
+    return written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s OUT_DIR\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: %s OUT_DIR [DATA_SET]\n", argv[0]);
         return 2;
     }
     const fs::path out(argv[1]);
@@ -194,6 +237,10 @@ int main(int argc, char** argv) {
             append_record(file, k < 12 ? encoded_channel(k + 1, 7) : empty, compressed);
         put(tiles, std::string("encoded_level2_") + (compressed ? "zlib" : "stored") + ".ezw",
             file);
+    }
+    if (argc == 3) {
+        const int n = records_from_data_set(argv[2], recs);
+        printf("%d records taken from %s\n", n, argv[2]);
     }
     printf("seeds written to %s\n", out.c_str());
     return 0;

@@ -7,6 +7,7 @@
 #   FUZZ_TARGETS   which targets (default: all of fuzz/targets.cmake)
 #   FUZZ_BUILD     build folder (default build-fuzz)
 #   FUZZ_JOBS      build jobs (default 2)
+#   FUZZ_WORLD     data set whose level-2 records join the record seeds (default build/world)
 #
 # Each target starts from its seeds (written afresh by quorvik-fuzz-seeds, valid files the
 # project's own writers make), the regression corpus files of its format and the inputs it found
@@ -27,7 +28,13 @@ CC=clang CXX=clang++ cmake -S "$ROOT/fuzz" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWit
 cmake --build "$BUILD" -j "$JOBS" || exit 2
 
 rm -rf "$BUILD/seeds" "$BUILD/corpus-files"
-"$BUILD/quorvik-fuzz-seeds" "$BUILD/seeds" >/dev/null || exit 2
+# Records of the default data set (make data), when there is one, seed the record target too.
+WORLD=${FUZZ_WORLD:-$ROOT/build/world}
+if [ -d "$WORLD/ezw_data" ]; then
+    "$BUILD/quorvik-fuzz-seeds" "$BUILD/seeds" "$WORLD" >/dev/null || exit 2
+else
+    "$BUILD/quorvik-fuzz-seeds" "$BUILD/seeds" >/dev/null || exit 2
+fi
 "$BUILD/quorvik-corpus" "$BUILD/corpus-files" >/dev/null || exit 2
 
 # Longest input per target: the tile files of level 2 are 9 KB at the least and the seeds up to
