@@ -117,6 +117,16 @@ EncodedChannel encoded_channel(int kind, int max_passes) {
     return out;
 }
 
+// The record target's input: the file's `compressed` flag and max_passes, then the record.
+Bytes record_seed(bool compressed, uint8_t max_passes, const uint8_t* record, size_t len) {
+    Bytes seed;
+    seed.reserve(2 + len);
+    seed.push_back(uint8_t(compressed ? 1 : 0));
+    seed.push_back(max_passes);
+    seed.insert(seed.end(), record, record + len);
+    return seed;
+}
+
 // A tile record as the tile file holds it; `compressed` wraps the dominant stream in zlib.
 Bytes record_bytes(const Record& r, bool compressed) {
     return tile_record(r.threshold, compressed ? zlib_compress(r.dominant) : r.dominant,
@@ -166,8 +176,8 @@ int records_from_data_set(const fs::path& world, const fs::path& recs) {
                          [&](int a, int b) { return length(a) > length(b); });
         for (int k : {order[0], order[1], order[2], order[3], order[size_t(slots) / 2]}) {
             const uint8_t* rec = set.data + set.index[k];
-            Bytes seed{uint8_t(set.header.compressed ? 1 : 0), set.header.max_passes};
-            seed.insert(seed.end(), rec, rec + length(k));
+            const Bytes seed =
+                record_seed(set.header.compressed != 0, set.header.max_passes, rec, length(k));
             put(recs, std::string("world_") + channel + "_" + std::to_string(k) + ".rec", seed);
             ++written;
         }
@@ -198,9 +208,8 @@ int main(int argc, char** argv) {
     const std::vector<Record> all = records();
     for (const Record& r : all) {
         for (bool compressed : {false, true}) {
-            Bytes seed{uint8_t(compressed), r.max_passes};
             const Bytes rec = record_bytes(r, compressed);
-            seed.insert(seed.end(), rec.begin(), rec.end());
+            const Bytes seed = record_seed(compressed, r.max_passes, rec.data(), rec.size());
             put(recs, std::string(r.name) + (compressed ? "_zlib" : "_stored") + ".rec", seed);
         }
     }
@@ -219,8 +228,9 @@ int main(int argc, char** argv) {
         const uint8_t passes = uint8_t(kind % 2 ? 7 : 5);
         const EncodedChannel ch = encoded_channel(kind, passes);
         for (bool compressed : {false, true}) {
-            Bytes seed{uint8_t(compressed), passes};
-            append_record(seed, ch, compressed);
+            Bytes rec;
+            append_record(rec, ch, compressed);
+            const Bytes seed = record_seed(compressed, passes, rec.data(), rec.size());
             put(recs,
                 "encoded_" + std::to_string(kind) + (compressed ? "_zlib" : "_stored") + ".rec",
                 seed);
