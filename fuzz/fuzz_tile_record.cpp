@@ -30,7 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const DecodeStatus ref_status = decode_channel_record_reference(
         record, record_len, compressed, max_passes, reference, &ref_info);
 
-    FUZZ_CHECK(fast_status == ref_status);
+    // A zlib stream cut off just as its output reaches 4096 bytes is a fault either way, but the
+    // two inflaters name it differently: zlib sees a full output buffer (too long), libdeflate a
+    // stream without its end (failed). Both leave the plane empty, which the checks below hold.
+    const auto inflate_fault = [](DecodeStatus s) {
+        return s == DecodeStatus::zlib_failed || s == DecodeStatus::dominant_too_long;
+    };
+    if (!(compressed && inflate_fault(fast_status) && inflate_fault(ref_status)))
+        FUZZ_CHECK(fast_status == ref_status);
     FUZZ_CHECK(fast_info.dominant_bytes == ref_info.dominant_bytes);
     FUZZ_CHECK(fast_info.symbols_used == ref_info.symbols_used);
     FUZZ_CHECK(fast_info.bits_used == ref_info.bits_used);
