@@ -185,6 +185,17 @@ TEST(Build, AnInterruptedBuildLeavesNoDataSetAndKeepsTheOldOne) {
     EXPECT_THROW(builder::build_data_set(*world, opt), builder::BuildInterrupted);
     EXPECT_TRUE(listing(dir).empty());
 
+    // A partial folder left by a build that was killed outright goes at the next build; one of a
+    // running build (this process) stays.
+    const std::string stale = dir + "/.ezw_data.partial-999999999";
+    const std::string live = dir + "/.ezw_data.partial-" + std::to_string(getpid()) + "x";
+    fs::create_directory(stale);
+    fs::create_directory(live);
+    EXPECT_THROW(builder::build_data_set(*world, opt), builder::BuildInterrupted);
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live));
+    fs::remove(live);
+
     // With a data set already there, an interrupted rebuild leaves it as it was.
     write_fixture_data_set(dir);
     const Bytes before = read_file(dir + "/ezw_data/D2_ezt_1_2_R.ezw");

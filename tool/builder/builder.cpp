@@ -1,5 +1,6 @@
 #include "tool/builder/builder.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -94,6 +95,7 @@ class Builder {
         if (!fs::is_directory(out))
             throw std::runtime_error("cannot create the output folder " + out.string());
         const fs::path final_dir = out / "ezw_data";
+        remove_stale_partials(out);
         tmp_ = out / (".ezw_data.partial-" + std::to_string(getpid()));
         fs::remove_all(tmp_, ec);
         if (!fs::create_directory(tmp_, ec))
@@ -112,6 +114,22 @@ class Builder {
     }
 
   private:
+    // A build that was killed outright (no chance to clean up) leaves its partial folder; the
+    // process id in the name tells whether its owner is still running.
+    static void remove_stale_partials(const fs::path& out) {
+        const std::string prefix = ".ezw_data.partial-";
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(out, ec)) {
+            const std::string name = e.path().filename().string();
+            if (name.compare(0, prefix.size(), prefix) != 0) continue;
+            const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+            if (pid <= 0 || (kill(pid_t(pid), 0) != 0 && errno == ESRCH)) {
+                std::error_code ignore;
+                fs::remove_all(e.path(), ignore);
+            }
+        }
+    }
+
     static int thread_count(int requested) {
         if (requested > 0) return requested;
         const unsigned n = std::thread::hardware_concurrency();

@@ -113,7 +113,7 @@ bool verify_data_set(const std::string& dir_arg, const VerifyOptions& options, F
                     continue;
                 }
                 const int64_t tiles = int64_t(set.header.tiles_x) * set.header.tiles_y;
-                level_tiles[l] += tiles;
+                if (c == 'R') level_tiles[l] += tiles;  // the three files share the tile grid
                 if (options.decode) {
                     std::atomic<int64_t> bad{0};
                     std::vector<std::string> notes;
@@ -148,7 +148,7 @@ bool verify_data_set(const std::string& dir_arg, const VerifyOptions& options, F
     }
 
     fprintf(out, "level  files  bytes           bits/pixel  tiles%s\n",
-            options.decode ? "    short" : "");
+            options.decode ? "    short channel records" : "");
     for (int l = 1; l <= 5; ++l) {
         const int64_t side = int64_t(1024) << (l - 1);
         const double pixels = double(side) * side * kSubImages;
