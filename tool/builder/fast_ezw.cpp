@@ -78,16 +78,18 @@ bool fast_encode_channel(const float* coeffs, int threshold, int max_passes, Enc
     auto pass_bit = [&](int w) -> uint16_t {
         return sig_pass[w] < 16 ? uint16_t(1u << sig_pass[w]) : uint16_t(0);
     };
-    for (int w = kTileCoeffs - 1; w >= 1; --w) {
+    // Scan indices 1024.. are the finest bands, which have no children; 256..1023 have only
+    // finest children.
+    static_assert(kTileCoeffs == 4096, "the scan's level boundaries below assume 64 x 64");
+    for (int w = 1023; w >= 1; --w) {
         const int fc = tree.first_child[w];
-        if (fc == 0) {
-            below[w] = 0;
-            continue;
-        }
         const int width = 2 * tree.band_side[w];
         const int kids[4] = {fc, fc + 1, fc + width, fc + width + 1};
         uint16_t m = 0;
-        for (int c : kids) m |= below[c] | pass_bit(c);
+        if (w >= 256)
+            for (int c : kids) m |= pass_bit(c);
+        else
+            for (int c : kids) m |= below[c] | pass_bit(c);
         below[w] = m;
     }
     below[0] = below[1] | below[2] | below[3] | pass_bit(1) | pass_bit(2) | pass_bit(3);
