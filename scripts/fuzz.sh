@@ -8,6 +8,7 @@
 #   FUZZ_BUILD     build folder (default build-fuzz)
 #   FUZZ_JOBS      build jobs (default 2)
 #   FUZZ_WORLD     data set whose level-2 records join the record seeds (default build/world)
+#   FUZZ_PARALLEL  set to run the targets at the same time instead of one after the other
 #
 # Each target starts from its seeds (written afresh by quorvik-fuzz-seeds, valid files the
 # project's own writers make), the regression corpus files of its format and the inputs it found
@@ -47,37 +48,49 @@ max_len() {
     esac
 }
 
-status=0
-summary=""
-for target in $TARGETS; do
-    corpus="$BUILD/corpus/$target"
-    artifacts="$BUILD/artifacts/$target"
+# Runs one target; its summary line goes to FUZZ_BUILD/fuzz-TARGET.summary.
+run_target() {
+    local target=$1
+    local corpus="$BUILD/corpus/$target" artifacts="$BUILD/artifacts/$target"
     mkdir -p "$corpus" "$artifacts"
-    inputs=("$corpus" "$BUILD/seeds/$target")
+    local inputs=("$corpus" "$BUILD/seeds/$target")
     [ -d "$BUILD/corpus-files/$target" ] && inputs+=("$BUILD/corpus-files/$target")
     [ -d "$ROOT/fuzz/regressions/$target" ] && inputs+=("$ROOT/fuzz/regressions/$target")
-    log="$BUILD/fuzz-$target.log"
+    local log="$BUILD/fuzz-$target.log"
     echo "fuzz: $target for $SECONDS_EACH s (log: $log)"
     "$BUILD/fuzz_$target" -max_total_time="$SECONDS_EACH" -max_len="$(max_len "$target")" \
         -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -dict="$ROOT/fuzz/$target.dict" \
         -artifact_prefix="$artifacts/" "${inputs[@]}" >"$log" 2>&1
-    rc=$?
+    local rc=$?
+    local runs speed rss files kb cov
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
     rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log")
     files=$(find "$corpus" -type f | wc -l)
     kb=$(du -sk "$corpus" | cut -f1)
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1)
-    line="$target: ${runs:-?} runs, ${speed:-?} exec/s, $cov, corpus $files files ($kb kB), peak RSS ${rss:-?} MB"
+    local line="$target: ${runs:-?} runs, ${speed:-?} exec/s, $cov, corpus $files files ($kb kB), peak RSS ${rss:-?} MB"
     if [ "$rc" != 0 ]; then
         line="$line -- FAILED (status $rc), see $log and $artifacts"
         grep -m 5 -E "ERROR|invariant broken|SUMMARY" "$log" | sed 's/^/    /'
-        status=1
     fi
     echo "fuzz: $line"
-    summary="$summary$line"$'\n'
-done
+    echo "$line" > "$BUILD/fuzz-$target.summary"
+    return $rc
+}
+
+status=0
+if [ -n "${FUZZ_PARALLEL:-}" ]; then
+    pids=()
+    for target in $TARGETS; do
+        run_target "$target" &
+        pids+=($!)
+    done
+    for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+else
+    for target in $TARGETS; do run_target "$target" || status=1; done
+fi
 echo
 echo "fuzz summary ($SECONDS_EACH s per target):"
-printf '%s' "$summary" | sed 's/^/  /'
+for target in $TARGETS; do sed 's/^/  /' "$BUILD/fuzz-$target.summary"; done
 exit $status
