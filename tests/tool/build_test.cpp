@@ -68,10 +68,14 @@ struct SharedBuild {
         r1 = builder::build_data_set(*world, small_build(dir1, 1));
         r2 = builder::build_data_set(*world, small_build(dir2, 2));
     }
+    ~SharedBuild() {
+        remove_tree(dir1);
+        remove_tree(dir2);
+    }
 };
 SharedBuild& shared() {
-    static SharedBuild* s = new SharedBuild();
-    return *s;
+    static SharedBuild s;  // removed again when the test process ends
+    return s;
 }
 
 // A picture file written with libvips: w x h pixels from a colour function.
