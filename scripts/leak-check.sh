@@ -79,32 +79,7 @@ grep -q "LEAK SUMMARY\|All heap blocks were freed" "$WORK/valgrind.txt" || {
     exit 1
 }
 
-# One line per definitely lost record: "owner<TAB>bytes<TAB>first caller".
-awk '
-    function flush() {
-        if (bytes != "") print (ours ? "program" : "library") "\t" bytes "\t" caller
-        bytes = ""; caller = ""; ours = 0; decided = 0
-    }
-    /definitely lost in loss record/ {
-        flush()
-        bytes = $2
-        gsub(/,/, "", bytes)
-        next
-    }
-    bytes != "" && /^==[0-9]+== +(at|by) 0x/ {
-        if (decided) next
-        line = $0
-        sub(/^==[0-9]+== +(at|by) 0x[0-9A-Fa-f]+: /, "", line)
-        if (line ~ /^(malloc|calloc|realloc|memalign|posix_memalign|aligned_alloc|operator new|strdup|strndup|g_malloc|g_malloc0|g_realloc|g_try_malloc|g_try_malloc0|g_try_realloc|g_memdup|g_strdup|g_slice_alloc|g_slice_alloc0)[ (]/) next
-        caller = line
-        # Our code: a frame with a source file of this repository, or inside the viewer binary.
-        ours = (line ~ /\((app|camera|store|decoder|encoder|render|panel)\/|\/quorvik\)|\.(cpp|h):[0-9]+\)$/) && line !~ /\(in \/(usr\/)?lib/
-        decided = 1
-        next
-    }
-    bytes != "" && /^==[0-9]+== *$/ { flush() }
-    END { flush() }
-' "$WORK/valgrind.txt" > "$WORK/lost.txt"
+awk -f "$HERE/valgrind-lost-owners.awk" "$WORK/valgrind.txt" > "$WORK/lost.txt"
 
 summary=$(grep -A1 "LEAK SUMMARY" "$WORK/valgrind.txt" | sed -n 's/.*definitely lost: //p')
 echo "leak-check: valgrind definitely lost (all owners): ${summary:-0 bytes}"
