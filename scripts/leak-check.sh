@@ -21,18 +21,17 @@ done
 [ -d "$WORLD/ezw_data" ] || { echo "leak-check: no data set at $WORLD/ezw_data" >&2; exit 2; }
 WORLD=$(cd "$WORLD" && pwd)
 
-if [ -z "${LEAK_CHECK_PRIVATE_DISPLAY:-}" ]; then
-    exec "$HERE/with-xvfb.sh" env LEAK_CHECK_PRIVATE_DISPLAY=1 "$0" "$BUILD" "$WORLD"
-fi
-
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/quorvik-leak-XXXXXX")
 PID=
+. "$HERE/private-xvfb.sh"
 cleanup() {
     [ -n "$PID" ] && kill -9 "$PID" 2>/dev/null
+    stop_private_xvfb
     if [ -n "${LEAK_CHECK_KEEP:-}" ]; then echo "leak-check: log kept in $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
+start_private_xvfb "$WORK" || exit 2
 
 cd "$WORLD" || exit 2
 valgrind --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \

@@ -35,20 +35,20 @@ done
 [ -d "$WORLD/ezw_data" ] || { echo "soak: no data set at $WORLD/ezw_data" >&2; exit 2; }
 WORLD=$(cd "$WORLD" && pwd)
 
-# Always on a private display: xdotool moves the keyboard focus, which must not disturb (or be
-# disturbed by) anything else running on a shared one.
-if [ -z "${SOAK_PRIVATE_DISPLAY:-}" ]; then
-    SOAK_PRIVATE_DISPLAY=1 exec "$HERE/with-xvfb.sh" env SOAK_PRIVATE_DISPLAY=1 "$0" "$BUILD" "$WORLD"
-fi
-
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/quorvik-soak-XXXXXX")
 VIEWER_PID=
+. "$HERE/private-xvfb.sh"
 cleanup() {
     [ -n "$VIEWER_PID" ] && kill -9 "$VIEWER_PID" 2>/dev/null
+    stop_private_xvfb
     if [ -n "${SOAK_KEEP:-}" ]; then echo "soak: work directory kept: $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
+
+# Always on a private display: xdotool moves the keyboard focus, which must not disturb (or be
+# disturbed by) anything else running on a shared one.
+start_private_xvfb "$WORK" || exit 2
 
 # The frame counter: wraps SDL_Flip and writes the count to a file every 25 frames and at exit.
 # It also makes the viewer's output line-buffered (the text is the same).
