@@ -1,4 +1,4 @@
-// The worked examples, on both the fast decoder and the reference transcription, and
+// Known records decoded by hand, on both the fast decoder and the plain reference decoder, and
 // the fast decoder against the reference on many valid and random records.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// The inverse transform and the colour conversion. Worked examples, and every kernel
+// The inverse transform and the colour conversion. Values computed by hand, and every kernel
 // variant against the plain reference on random and edge inputs.
 #include <gtest/gtest.h>
 
