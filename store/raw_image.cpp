@@ -1,5 +1,7 @@
 #include "store/raw_image.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,11 +92,24 @@ RawCheck parse_raw_image(const uint8_t* bytes, size_t len, RawImage& image, std:
     return RawCheck::ok;
 }
 
+FILE* open_regular_file(const char* filename) {
+    FILE* f = fopen(filename, "rb");
+    if (!f) return nullptr;
+    // A directory opens for reading on this platform but has no length or bytes to give.
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fprintf(stderr, "%s: not a regular file\n", filename);
+        fclose(f);
+        return nullptr;
+    }
+    return f;
+}
+
 namespace RAWIO {
 
 bool raw_in(const char* filename, RawImage& image) {
     fprintf(console_out, "rawin filename = %s\n", filename);
-    FILE* f = fopen(filename, "rb");
+    FILE* f = open_regular_file(filename);
     if (!f) {
         fprintf(stderr, "could not open file %s\n", filename);
         return false;

@@ -13,6 +13,7 @@
 // 31-bit range every later consumer indexes with.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // In-memory picture. Owns `data` (malloc'd); a record with null data holds nothing.
@@ -50,6 +51,10 @@ RawCheck check_raw_header(const uint8_t* bytes, size_t len, int64_t file_len, Ra
 // Parses a whole raw image file held in memory into `image` (allocating its data). Prints nothing.
 // Used by fuzzers and tools; raw_in shares its checks.
 RawCheck parse_raw_image(const uint8_t* bytes, size_t len, RawImage& image, std::string& why);
+
+// fopen(filename, "rb") for a regular file; null (after naming the problem on standard error)
+// for anything else, such as a directory in the data set's place.
+FILE* open_regular_file(const char* filename);
 
 namespace RAWIO {
 // Reads the raw image file at `filename` into `image`, printing the reader's progress lines.

@@ -7,6 +7,7 @@
 
 #include "app/console.h"
 #include "app/exit.h"
+#include "store/raw_image.h"
 
 namespace {
 
@@ -134,7 +135,7 @@ void load_residual_level(const char* r_name, const char* g_name, const char* b_n
     }
     FILE* files[3] = {nullptr, nullptr, nullptr};
     for (int c = 0; c < 3; ++c) {
-        files[c] = fopen(names[c], "rb");
+        files[c] = open_regular_file(names[c]);
         if (!files[c]) exit_program(1, "%s", kOpenFailure);
     }
     fprintf(console_out, "successfully opened the 3 files for reading\n");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "store/raw_image.h"
@@ -88,6 +89,15 @@ TEST_F(RawImageFiles, MissingFileNamesItAfterTheProgressLine) {
     const std::string both = ::testing::internal::GetCapturedStderr();
     EXPECT_FALSE(ok);
     EXPECT_EQ(both, "rawin filename = " + path + "\ncould not open file " + path + "\n");
+    EXPECT_EQ(image_.data, nullptr);
+}
+
+TEST_F(RawImageFiles, FolderInPlaceOfAFileCannotBeOpened) {
+    const std::string path = dir_ + "/folder.pzd";
+    std::filesystem::create_directory(path);
+    std::string err;
+    EXPECT_FALSE(read(path, nullptr, &err));
+    EXPECT_EQ(err, path + ": not a regular file\ncould not open file " + path + "\n");
     EXPECT_EQ(image_.data, nullptr);
 }
 

@@ -2,6 +2,8 @@
 // and fatal exits for each malformed file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -254,6 +256,20 @@ TEST_F(TileLevelFiles, MissingGreenFileFailsBeforeTheOpenedLine) {
             load();
         },
         ExitedWithCode(1), "^failed to load  at least one ezw file!\n\n\tcleaned up");
+}
+
+// A folder where a channel file should be opens for reading but holds no file: it counts as a
+// file that cannot be opened, named on stderr, before anything about lengths is printed.
+TEST_F(TileLevelFiles, FolderInPlaceOfAFileCannotBeOpened) {
+    remove_tree(name('B'));
+    std::filesystem::create_directory(name('B'));
+    EXPECT_EXIT(
+        {
+            console_out = stderr;
+            load();
+        },
+        ExitedWithCode(1),
+        "^[^\\n]*L3_B\\.ezw: not a regular file\nfailed to load  at least one ezw file!\n");
 }
 
 // Each damaged red file ends loading with status 1, naming the file on stderr first.
