@@ -1,7 +1,7 @@
 #pragma once
 // The four inverse lifting expressions as scalar functions: each evaluated in double
-// precision, in the order of the formulas, and stored as a 32-bit float (round to nearest). Shared by the
-// reference transform (decoder) and the forward transform (encoder). Internal header.
+// precision, in the order of the formulas, and stored as a 32-bit float (round to nearest). Shared
+// by the reference transform (decoder) and the forward transform (encoder). Internal header.
 //
 // Identities the vector kernels rely on (all exact in double, so bit-identical after rounding):
 //   update_first(s, d)    == update(s, d, d)        (symmetric extension d[-1] = d[0])
