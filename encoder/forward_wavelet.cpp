@@ -1,49 +1,82 @@
 // Forward 5/3 lifting: the algebraic inverse of inverse_wavelet (pixel maths).
 // Float rule as in the decoder: each expression in double, stored as a 32-bit float, no fused
 // multiply-add (-ffp-contract=off).
+//
+// Every line of a level is lifted at once, sample by sample across the lines, so the inner loops
+// run over independent lines and the compiler vectorises them. Each lane still evaluates exactly
+// the per-line expression (same operations, same order, no contraction), so the result is the
+// same bit for bit as lifting one line at a time. Rows are lifted by transposing the level's
+// block, lifting it as columns and transposing back.
 #include <cstring>
 
 #include "encoder/encoder.h"
 
 namespace {
 
-// Undoes inverse_lift_line: first the predict step (with the updated s, which are the even
-// samples), then the update step (with the recovered d), both with the same symmetric extension.
-void forward_lift_line(float* s, float* d, int h) {
-    for (int k = 0; k + 1 < h; ++k)
-        d[k] = float(double(d[k]) - (double(s[k]) + double(s[k + 1])) * 0.5);
-    d[h - 1] = float(double(d[h - 1]) - double(s[h - 1]));
-    s[0] = float(double(s[0]) + (double(d[0]) + 1.0) * 0.5);
-    for (int k = 1; k < h; ++k)
-        s[k] = float(double(s[k]) + ((double(d[k - 1]) + double(d[k])) + 2.0) * 0.25);
+constexpr int kSide = 64;
+
+// Lifts the first n columns of the n x n block src (row stride 64) into dst (row stride 64):
+// even rows give the low half (rows 0..h-1), odd rows the high half (rows h..n-1). Undoes
+// inverse_lift_line: first the predict step (with the even samples), then the update step (with
+// the recovered odd samples), both with the same symmetric extension.
+void lift_columns(const float* __restrict src, float* __restrict dst, int n) {
+    const int h = n / 2;
+    float* __restrict lo = dst;
+    float* __restrict hi = dst + h * kSide;
+    for (int k = 0; k + 1 < h; ++k) {
+        const float* s0 = src + (2 * k) * kSide;
+        const float* d0 = src + (2 * k + 1) * kSide;
+        const float* s1 = src + (2 * k + 2) * kSide;
+        float* o = hi + k * kSide;
+        for (int c = 0; c < n; ++c)
+            o[c] = float(double(d0[c]) - (double(s0[c]) + double(s1[c])) * 0.5);
+    }
+    {
+        const float* s0 = src + (2 * h - 2) * kSide;
+        const float* d0 = src + (2 * h - 1) * kSide;
+        float* o = hi + (h - 1) * kSide;
+        for (int c = 0; c < n; ++c) o[c] = float(double(d0[c]) - double(s0[c]));
+    }
+    for (int c = 0; c < n; ++c) lo[c] = float(double(src[c]) + (double(hi[c]) + 1.0) * 0.5);
+    for (int k = 1; k < h; ++k) {
+        const float* s0 = src + (2 * k) * kSide;
+        const float* dp = hi + (k - 1) * kSide;
+        const float* dk = hi + k * kSide;
+        float* o = lo + k * kSide;
+        for (int c = 0; c < n; ++c)
+            o[c] = float(double(s0[c]) + ((double(dp[c]) + double(dk[c])) + 2.0) * 0.25);
+    }
+}
+
+// dst[c][r] = src[r][c] over the n x n block, both with row stride 64.
+void transpose(const float* __restrict src, float* __restrict dst, int n) {
+    for (int r = 0; r < n; r += 8) {
+        const int re = r + 8 < n ? r + 8 : n;
+        for (int c = 0; c < n; c += 8) {
+            const int ce = c + 8 < n ? c + 8 : n;
+            for (int i = r; i < re; ++i)
+                for (int j = c; j < ce; ++j) dst[j * kSide + i] = src[i * kSide + j];
+        }
+    }
+}
+
+void copy_block(const float* __restrict src, float* __restrict dst, int n) {
+    for (int r = 0; r < n; ++r)
+        std::memcpy(dst + r * kSide, src + r * kSide, sizeof(float) * size_t(n));
 }
 
 }  // namespace
 
 void forward_wavelet(float* P) {
-    float s[32], d[32];
-    for (int n = 64; n >= 2; n /= 2) {
-        const int h = n / 2;
-        for (int r = 0; r < n; ++r) {  // rows: even samples -> low half, odd -> high half
-            float* row = P + r * 64;
-            for (int k = 0; k < h; ++k) {
-                s[k] = row[2 * k];
-                d[k] = row[2 * k + 1];
-            }
-            forward_lift_line(s, d, h);
-            std::memcpy(row, s, sizeof(float) * size_t(h));
-            std::memcpy(row + h, d, sizeof(float) * size_t(h));
-        }
-        for (int c = 0; c < n; ++c) {  // then columns
-            for (int k = 0; k < h; ++k) {
-                s[k] = P[(2 * k) * 64 + c];
-                d[k] = P[(2 * k + 1) * 64 + c];
-            }
-            forward_lift_line(s, d, h);
-            for (int k = 0; k < h; ++k) {
-                P[k * 64 + c] = s[k];
-                P[(h + k) * 64 + c] = d[k];
-            }
-        }
+    alignas(32) float a[kSide * kSide];
+    alignas(32) float b[kSide * kSide];
+    for (int n = kSide; n >= 2; n /= 2) {
+        // Rows: even samples -> low half, odd -> high half.
+        transpose(P, a, n);
+        lift_columns(a, b, n);
+        transpose(b, a, n);
+        // Then columns.
+        lift_columns(a, b, n);
+        copy_block(b, P, n);
     }
 }
