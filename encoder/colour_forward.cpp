@@ -1,4 +1,5 @@
 // RGB -> YCbCr, the inverse of the viewer's matrix with its 32-bit float constants.
+#include "encoder/clones.h"
 #include "encoder/encoder.h"
 
 namespace {
@@ -24,8 +25,8 @@ struct Inverse {
 
 }  // namespace
 
-void rgb_to_ycbcr(const float* r, const float* g, const float* b, float* y, float* cb, float* cr,
-                  int count) {
+QV_CLONES void rgb_to_ycbcr(const float* r, const float* g, const float* b, float* y, float* cb,
+                            float* cr, int count) {
     static const Inverse inv;
     const auto& m = inv.m;
     for (int i = 0; i < count; ++i) {

@@ -9,6 +9,7 @@
 // block, lifting it as columns and transposing back.
 #include <cstring>
 
+#include "encoder/clones.h"
 #include "encoder/encoder.h"
 
 namespace {
@@ -19,7 +20,7 @@ constexpr int kSide = 64;
 // even rows give the low half (rows 0..h-1), odd rows the high half (rows h..n-1). Undoes
 // inverse_lift_line: first the predict step (with the even samples), then the update step (with
 // the recovered odd samples), both with the same symmetric extension.
-void lift_columns(const float* __restrict src, float* __restrict dst, int n) {
+QV_CLONES void lift_columns(const float* __restrict src, float* __restrict dst, int n) {
     const int h = n / 2;
     float* __restrict lo = dst;
     float* __restrict hi = dst + h * kSide;
@@ -49,7 +50,7 @@ void lift_columns(const float* __restrict src, float* __restrict dst, int n) {
 }
 
 // dst[c][r] = src[r][c] over the n x n block, both with row stride 64.
-void transpose(const float* __restrict src, float* __restrict dst, int n) {
+QV_CLONES void transpose(const float* __restrict src, float* __restrict dst, int n) {
     for (int r = 0; r < n; r += 8) {
         const int re = r + 8 < n ? r + 8 : n;
         for (int c = 0; c < n; c += 8) {

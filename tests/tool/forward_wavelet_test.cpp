@@ -60,13 +60,17 @@ uint32_t bits_of(float v) {
     return u;
 }
 
-// Compares bit patterns (NaN payloads and the sign of zero included); reports the first mismatch.
+// Compares bit patterns (the sign of zero included); reports the first mismatch. A NaN matches
+// any NaN: which operand's sign and payload an operation passes on depends on the order the
+// compiler put them in, and the coder treats every NaN as a zero coefficient.
 void expect_same_as_plain(const std::vector<float>& input, const char* what) {
     std::vector<float> fast(input), plain(input);
     forward_wavelet(fast.data());
     plain_forward_wavelet(plain.data());
     for (int p = 0; p < kTileCoeffs; ++p) {
-        if (bits_of(fast[size_t(p)]) != bits_of(plain[size_t(p)])) {
+        const float f = fast[size_t(p)], q = plain[size_t(p)];
+        if (std::isnan(f) && std::isnan(q)) continue;
+        if (bits_of(f) != bits_of(q)) {
             ADD_FAILURE() << what << ": coefficient " << p << " (row " << p / 64 << ", column "
                           << p % 64 << ") is " << fast[size_t(p)] << ", plain lifting gives "
                           << plain[size_t(p)];

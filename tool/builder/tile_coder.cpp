@@ -7,6 +7,7 @@
 #include "decoder/colour.h"
 #include "decoder/ezw_decode.h"
 #include "decoder/lifting.h"
+#include "encoder/clones.h"
 #include "render/synth.h"
 #include "tool/builder/fast_ezw.h"
 
@@ -60,6 +61,9 @@ const EffectTable& effects() {
 
 struct TargetTable {
     float v[4][511];
+    // Away from the border every byte has an effect of its own (r - 127), so the target is the
+    // wanted change clamped to -127..128, less half a step; checked once against the table.
+    bool interior_is_clamped_delta = true;
     TargetTable() {
         for (int d = 0; d < 4; ++d)
             for (int delta = -255; delta <= 255; ++delta) {
@@ -78,6 +82,11 @@ struct TargetTable {
                 // Byte r comes from component values in [r - 128, r - 127).
                 v[d][delta + 255] = float((lo + hi) * 0.5 - 127.5);
             }
+        for (int delta = -255; delta <= 255; ++delta)
+            interior_is_clamped_delta &= v[3][delta + 255] == interior_target(delta);
+    }
+    static float interior_target(int delta) {
+        return float(delta < -127 ? -127 : delta > 128 ? 128 : delta) - 0.5f;
     }
 };
 const TargetTable& targets() {
@@ -101,15 +110,29 @@ const BandScale& band_scale() {
     return table;
 }
 
-// Error of the decoder's value for a coefficient of magnitude m when the passes start at t0.
-float coded_error(float m, int t0) {
-    int t = t0;
-    for (int k = 0; k < kMaxPasses && t >= 2; ++k, t /= 2) {
-        if (m >= float(t)) {
-            const float lo = float((5 * t) / 4), hi = float((7 * t) / 4);
-            return std::min(std::fabs(m - lo), std::fabs(m - hi));
+// The passes a start threshold t0 runs (while T >= 2, at most kMaxPasses), with each pass's
+// threshold and its two reconstruction levels 5T/4 and 7T/4, as floats.
+struct PassTable {
+    struct Pass {
+        float t, lo, hi;
+    };
+    Pass pass[256][kMaxPasses];
+    int count[256];
+    PassTable() {
+        for (int t0 = 0; t0 < 256; ++t0) {
+            int k = 0;
+            for (int t = t0; k < kMaxPasses && t >= 2; ++k, t /= 2)
+                pass[t0][k] = {float(t), float((5 * t) / 4), float((7 * t) / 4)};
+            count[t0] = k;
         }
     }
+};
+
+// Error of the decoder's value for a coefficient of magnitude m when the passes start at t0.
+float coded_error(const PassTable& pt, float m, int t0) {
+    const PassTable::Pass* p = pt.pass[t0];
+    for (int k = 0; k < pt.count[t0]; ++k)
+        if (m >= p[k].t) return std::min(std::fabs(m - p[k].lo), std::fabs(m - p[k].hi));
     return m;
 }
 
@@ -137,6 +160,7 @@ int start_threshold(const float* coeffs) {
     // refinement bit they may be off by an eighth of their size, and an error there shifts a whole
     // tile or half of it, which shows as a seam. Pick the start that codes them best.
     static const CoarseWeights cw;
+    static const PassTable pt;
     // Eight running maxima, so that the loop is not one long chain of dependent max operations.
     float lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     for (int p = 8; p < kTileCoeffs; p += 8)
@@ -155,7 +179,7 @@ int start_threshold(const float* coeffs) {
     for (int t0 = lo; t0 <= 255; ++t0) {
         float e = 0.0f;
         for (int k = 0; k < 16 && e < best_err; ++k) {
-            const float d = coded_error(mag[k], t0);
+            const float d = coded_error(pt, mag[k], t0);
             e += cw.w[k] * d * d;
         }
         if (e < best_err) {
@@ -186,8 +210,8 @@ float residual_target(int d, int delta) {
     return targets().v[std::min(d, 3)][std::clamp(delta, -255, 255) + 255];
 }
 
-void code_tile(const Planes& source, const Planes& prediction, int x0, int y0, const Quality& q,
-               TileCode& out) {
+QV_CLONES void code_tile(const Planes& source, const Planes& prediction, int x0, int y0,
+                         const Quality& q, TileCode& out) {
     const TargetTable& tt = targets();
     const DistanceTable& dt = distances();
     source.prefetch_tile(x0, y0);
@@ -203,9 +227,9 @@ void code_tile(const Planes& source, const Planes& prediction, int x0, int y0, c
             const uint8_t* s = source.at(ch, x0, y0 + y);
             const uint8_t* p = prediction.at(ch, x0, y0 + y);
             float* o = plane[ch] + y * 64;
-            if (y >= 3 && y <= 61) {
-                const float* row = tt.v[3] + 255;
-                for (int x = 3; x <= 61; ++x) o[x] = row[int(s[x]) - int(p[x])];
+            if (y >= 3 && y <= 61 && tt.interior_is_clamped_delta) {
+                for (int x = 3; x <= 61; ++x)
+                    o[x] = TargetTable::interior_target(int(s[x]) - int(p[x]));
                 for (int x : {0, 1, 2, 62, 63})
                     o[x] = tt.v[dt.d[y][x]][int(s[x]) - int(p[x]) + 255];
             } else {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "encoder/clones.h"
 #include "tool/builder/source.h"
 
 namespace builder {
@@ -79,6 +80,97 @@ float refine_amp(int field, int level) {
     const float base[kFields] = {0.0012f, 0.0006f, 0.0008f};
     const float ratio[kFields] = {0.42f, 0.5f, 0.5f};
     return base[field] * std::pow(ratio[field], float(level - 2));
+}
+
+// The world's per-pixel loops, written without branches so that they vectorise.
+
+// One row at twice the resolution: target column g = g0 + i copies parent column g / 2 when g
+// is even and interpolates parent columns k - 1 .. k + 2 (k = g / 2) when it is odd. `odd` is
+// scratch for n / 2 + 2 values.
+QV_CLONES void widen_row(const float* p, int g0, int n, float* odd, float* dst) {
+    const int k0 = g0 >> 1, k1 = (g0 + n - 1) >> 1;
+    for (int k = k0; k <= k1; ++k)
+        odd[k - k0] = (9.0f * (p[k] + p[k + 1]) - p[k - 1] - p[k + 2]) * 0.0625f;
+    int i = 0;
+    if (g0 & 1) dst[i++] = odd[0];
+    const int base = (g0 + i) >> 1;
+    const int pairs = (n - i) / 2;
+    float* d = dst + i;
+    const float* o = odd + (base - k0);
+    const float* e = p + base;
+    for (int j = 0; j < pairs; ++j) {
+        d[2 * j] = e[j];
+        d[2 * j + 1] = o[j];
+    }
+    if (i + 2 * pairs < n) dst[n - 1] = p[base + pairs];
+}
+
+// The row halfway between rows b and c, from rows a, b, c, d.
+QV_CLONES void between_rows(const float* a, const float* b, const float* c, const float* d, int n,
+                            float* out) {
+    for (int i = 0; i < n; ++i) out[i] = (9.0f * (b[i] + c[i]) - a[i] - d[i]) * 0.0625f;
+}
+
+// The level's fresh detail: uniform noise in [-amp, amp) keyed by the row and global column.
+QV_CLONES void add_noise(float* out, int n, uint32_t rowkey, uint32_t gx, float amp) {
+    for (int i = 0; i < n; ++i) {
+        const uint32_t hsh = mix32(rowkey ^ (gx + uint32_t(i)) * 0x165667b1U);
+        out[i] += amp * (float(int32_t(hsh >> 8)) * (2.0f / 16777216.0f) - 1.0f);
+    }
+}
+
+// Colour and relief shading of one row from height h (with the rows above and below), the river
+// field and moisture. Every kind of ground is computed for every pixel and the right one picked,
+// in the order water, beach, river, snow, rock, low ground.
+QV_CLONES void colour_row(const float* __restrict h, const float* __restrict hu,
+                          const float* __restrict hd, const float* __restrict rv,
+                          const float* __restrict mo, float relief, int n, uint8_t* __restrict R,
+                          uint8_t* __restrict G, uint8_t* __restrict B) {
+    for (int x = 0; x < n; ++x) {
+        const float e = h[x];
+        // Light from the north-west: brighter where the ground faces it.
+        const float sx = (h[x + 1] - h[x - 1]) * relief;
+        const float sz = (hd[x] - hu[x]) * relief;
+        const float lit = 1.0f - 0.9f * (sx + sz) / std::sqrt(1.0f + sx * sx + sz * sz);
+        const float m = mo[x];
+        const float river = std::fabs(rv[x]);
+        const float width = 0.018f * std::max(0.0f, 1.0f - e * 2.5f);
+        // Low ground: dry grass and sand where it is dry, forest where it is wet.
+        const float wet = std::clamp(0.5f + m * 2.2f, 0.0f, 1.0f);
+        const float hi = std::min(1.0f, e * 4.0f);
+        float r = (190 - 140 * wet) * (1 - 0.3f * hi) + 30 * hi;
+        float g = (175 - 60 * wet) * (1 - 0.25f * hi) + 20 * hi;
+        float b = (115 - 70 * wet) * (1 - 0.2f * hi) + 15 * hi;
+        float l = lit;
+        const float t = std::min(1.0f, (e - 0.32f) * 6.0f);
+        const bool rock = e > 0.32f;
+        r = rock ? 110 + 30 * t : r;
+        g = rock ? 100 + 25 * t : g;
+        b = rock ? 85 + 30 * t : b;
+        const bool snow = e > 0.55f + 0.1f * m;
+        r = snow ? 238.0f : r;
+        g = snow ? 240.0f : g;
+        b = snow ? 246.0f : b;
+        const bool stream = river < width;
+        r = stream ? 55.0f : r;
+        g = stream ? 110.0f : g;
+        b = stream ? 165.0f : b;
+        l = stream ? 1.0f + (lit - 1.0f) * 0.2f : l;
+        const bool beach = e < 0.012f;
+        r = beach ? 222.0f : r;
+        g = beach ? 206.0f : g;
+        b = beach ? 160.0f : b;
+        l = beach ? lit : l;
+        const bool water = e < 0;
+        const float d = std::min(1.0f, -e * 4.0f);
+        r = water ? 70 - 58 * d : r;
+        g = water ? 165 - 120 * d : g;
+        b = water ? 185 - 90 * d : b;
+        l = water ? 1.0f + (lit - 1.0f) * (0.12f + 0.2f * (1.0f - d)) : l;
+        R[x] = uint8_t(int32_t(std::clamp(r * l, 0.0f, 255.0f)));
+        G[x] = uint8_t(int32_t(std::clamp(g * l, 0.0f, 255.0f)));
+        B[x] = uint8_t(int32_t(std::clamp(b * l, 0.0f, 255.0f)));
+    }
 }
 
 class World : public Source {
@@ -217,17 +309,12 @@ class World : public Source {
     void refine(const Field& parent, Field& child, int f, int level, int gx0, int gy0, int y0,
                 int y1) const {
         const int cx0 = child.x0, cw = child.w;
-        std::vector<float> hrows(size_t(4) * cw);
+        std::vector<float> hrows(size_t(4) * cw), odd(size_t(cw) / 2 + 2);
         int cached[4] = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
         auto hrow = [&](int j) -> const float* {
             float* dst = hrows.data() + size_t((j + 64) & 3) * cw;
             if (cached[(j + 64) & 3] != j) {
-                const float* p = parent.row(j);
-                for (int i = 0; i < cw; ++i) {
-                    const int g = cx0 + i, k = g >> 1;
-                    dst[i] =
-                        (g & 1) ? (9.0f * (p[k] + p[k + 1]) - p[k - 1] - p[k + 2]) * 0.0625f : p[k];
-                }
+                widen_row(parent.row(j), cx0, cw, odd.data(), dst);
                 cached[(j + 64) & 3] = j;
             }
             return dst;
@@ -241,69 +328,20 @@ class World : public Source {
                 const float* r = hrow(k);
                 for (int i = 0; i < cw; ++i) out[i] = r[i];
             } else {
-                const float *a = hrow(k - 1), *b = hrow(k), *c = hrow(k + 1), *d = hrow(k + 2);
-                for (int i = 0; i < cw; ++i)
-                    out[i] = (9.0f * (b[i] + c[i]) - a[i] - d[i]) * 0.0625f;
+                between_rows(hrow(k - 1), hrow(k), hrow(k + 1), hrow(k + 2), cw, out);
             }
             const uint32_t rowkey = mix32(key ^ uint32_t(gy0 + y) * 0x27d4eb2dU);
-            for (int i = 0; i < cw; ++i) {
-                const uint32_t hsh = mix32(rowkey ^ uint32_t(gx0 + cx0 + i) * 0x165667b1U);
-                out[i] += amp * (float(hsh >> 8) * (2.0f / 16777216.0f) - 1.0f);
-            }
+            add_noise(out, cw, rowkey, uint32_t(gx0 + cx0), amp);
         }
     }
 
     static void colour(const Field* fine, Planes& out, int y0, int y1, int level) {
         const float pixel = float(1 << (6 - level));  // world units per pixel at this level
         const float relief = 700.0f / pixel;
-        for (int y = y0; y < y1; ++y) {
-            const float* h = fine[0].row(y);
-            const float* hu = fine[0].row(y - 1);
-            const float* hd = fine[0].row(y + 1);
-            const float* rv = fine[1].row(y);
-            const float* mo = fine[2].row(y);
-            uint8_t* R = out.at(0, 0, y);
-            uint8_t* G = out.at(1, 0, y);
-            uint8_t* B = out.at(2, 0, y);
-            for (int x = 0; x < out.w; ++x) {
-                const float e = h[x];
-                // Light from the north-west: brighter where the ground faces it.
-                const float sx = (h[x + 1] - h[x - 1]) * relief;
-                const float sz = (hd[x] - hu[x]) * relief;
-                float lit = 1.0f - 0.9f * (sx + sz) / std::sqrt(1.0f + sx * sx + sz * sz);
-                float r, g, b;
-                if (e < 0) {
-                    const float d = std::min(1.0f, -e * 4.0f);
-                    r = 70 - 58 * d, g = 165 - 120 * d, b = 185 - 90 * d;
-                    lit = 1.0f + (lit - 1.0f) * (0.12f + 0.2f * (1.0f - d));
-                } else {
-                    const float m = mo[x];
-                    const float river = std::fabs(rv[x]);
-                    const float width = 0.018f * std::max(0.0f, 1.0f - e * 2.5f);
-                    if (e < 0.012f) {
-                        r = 222, g = 206, b = 160;  // beach
-                    } else if (river < width) {
-                        r = 55, g = 110, b = 165;
-                        lit = 1.0f + (lit - 1.0f) * 0.2f;
-                    } else if (e > 0.55f + 0.1f * m) {
-                        r = 238, g = 240, b = 246;  // snow
-                    } else if (e > 0.32f) {
-                        const float t = std::min(1.0f, (e - 0.32f) * 6.0f);
-                        r = 110 + 30 * t, g = 100 + 25 * t, b = 85 + 30 * t;  // rock
-                    } else {
-                        // Low ground: dry grass and sand where it is dry, forest where it is wet.
-                        const float wet = std::clamp(0.5f + m * 2.2f, 0.0f, 1.0f);
-                        const float hi = std::min(1.0f, e * 4.0f);
-                        r = (190 - 140 * wet) * (1 - 0.3f * hi) + 30 * hi;
-                        g = (175 - 60 * wet) * (1 - 0.25f * hi) + 20 * hi;
-                        b = (115 - 70 * wet) * (1 - 0.2f * hi) + 15 * hi;
-                    }
-                }
-                R[x] = uint8_t(std::clamp(r * lit, 0.0f, 255.0f));
-                G[x] = uint8_t(std::clamp(g * lit, 0.0f, 255.0f));
-                B[x] = uint8_t(std::clamp(b * lit, 0.0f, 255.0f));
-            }
-        }
+        for (int y = y0; y < y1; ++y)
+            colour_row(fine[0].row(y), fine[0].row(y - 1), fine[0].row(y + 1), fine[1].row(y),
+                       fine[2].row(y), relief, out.w, out.at(0, 0, y), out.at(1, 0, y),
+                       out.at(2, 0, y));
     }
 
     uint32_t key_;
