@@ -29,13 +29,25 @@ QV_CLONES void rgb_to_ycbcr(const float* r, const float* g, const float* b, floa
                             float* cr, int count) {
     static const Inverse inv;
     const auto& m = inv.m;
-    for (int i = 0; i < count; ++i) {
-        const double R = r[i], G = g[i], B = b[i];
-        const float Y = float(m[0][0] * R + m[0][1] * G + m[0][2] * B);
-        const float Cb = float(m[1][0] * R + m[1][1] * G + m[1][2] * B);
-        const float Cr = float(m[2][0] * R + m[2][1] * G + m[2][2] * B);
-        y[i] = Y;
-        cb[i] = Cb;
-        cr[i] = Cr;
+    auto convert = [&m](double R, double G, double B, float& Y, float& Cb, float& Cr) {
+        Y = float(m[0][0] * R + m[0][1] * G + m[0][2] * B);
+        Cb = float(m[1][0] * R + m[1][1] * G + m[1][2] * B);
+        Cr = float(m[2][0] * R + m[2][1] * G + m[2][2] * B);
+    };
+    // Blocks of eight: all inputs of a block are read before any output is written, which
+    // keeps in-place use right and lets the compiler use vector registers.
+    constexpr int kBlock = 8;
+    int i0 = 0;
+    for (; i0 + kBlock <= count; i0 += kBlock) {
+        double R[kBlock], G[kBlock], B[kBlock];
+        for (int i = 0; i < kBlock; ++i) R[i] = r[i0 + i], G[i] = g[i0 + i], B[i] = b[i0 + i];
+        float Y[kBlock], Cb[kBlock], Cr[kBlock];
+        for (int i = 0; i < kBlock; ++i) convert(R[i], G[i], B[i], Y[i], Cb[i], Cr[i]);
+        for (int i = 0; i < kBlock; ++i) y[i0 + i] = Y[i], cb[i0 + i] = Cb[i], cr[i0 + i] = Cr[i];
+    }
+    for (int i = i0; i < count; ++i) {
+        float Y, Cb, Cr;
+        convert(r[i], g[i], b[i], Y, Cb, Cr);
+        y[i] = Y, cb[i] = Cb, cr[i] = Cr;
     }
 }

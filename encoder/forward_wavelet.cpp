@@ -8,6 +8,9 @@
 // same bit for bit as lifting one line at a time. Rows are lifted by transposing the level's
 // block, lifting it as columns and transposing back.
 #include <cstring>
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 #include "encoder/clones.h"
 #include "encoder/encoder.h"
@@ -49,16 +52,28 @@ QV_CLONES void lift_columns(const float* __restrict src, float* __restrict dst, 
     }
 }
 
-// dst[c][r] = src[r][c] over the n x n block, both with row stride 64.
-QV_CLONES void transpose(const float* __restrict src, float* __restrict dst, int n) {
-    for (int r = 0; r < n; r += 8) {
-        const int re = r + 8 < n ? r + 8 : n;
-        for (int c = 0; c < n; c += 8) {
-            const int ce = c + 8 < n ? c + 8 : n;
-            for (int i = r; i < re; ++i)
-                for (int j = c; j < ce; ++j) dst[j * kSide + i] = src[i * kSide + j];
-        }
+// dst[c][r] = src[r][c] over the n x n block, both with row stride 64. Moves bits only, so
+// the 4 x 4 register transposes give exactly what the element loop gives.
+void transpose(const float* __restrict src, float* __restrict dst, int n) {
+#if defined(__SSE2__)
+    if (n % 4 == 0) {
+        for (int r = 0; r < n; r += 4)
+            for (int c = 0; c < n; c += 4) {
+                __m128 a = _mm_loadu_ps(src + r * kSide + c);
+                __m128 b = _mm_loadu_ps(src + (r + 1) * kSide + c);
+                __m128 x = _mm_loadu_ps(src + (r + 2) * kSide + c);
+                __m128 d = _mm_loadu_ps(src + (r + 3) * kSide + c);
+                _MM_TRANSPOSE4_PS(a, b, x, d);
+                _mm_storeu_ps(dst + c * kSide + r, a);
+                _mm_storeu_ps(dst + (c + 1) * kSide + r, b);
+                _mm_storeu_ps(dst + (c + 2) * kSide + r, x);
+                _mm_storeu_ps(dst + (c + 3) * kSide + r, d);
+            }
+        return;
     }
+#endif
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c) dst[c * kSide + r] = src[r * kSide + c];
 }
 
 void copy_block(const float* __restrict src, float* __restrict dst, int n) {

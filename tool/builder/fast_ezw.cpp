@@ -1,10 +1,12 @@
 #include "tool/builder/fast_ezw.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "decoder/scan_order.h"
+#include "encoder/clones.h"
 
 namespace builder {
 namespace {
@@ -28,9 +30,37 @@ struct Packer {
     static constexpr uint32_t per_byte() { return 8 / width; }
 };
 
+// The scan visits each band row by row, so scan order is a list of runs of consecutive
+// positions: one for the DC coefficient and one per row of every band (190 in all).
+struct ScanRun {
+    int16_t w, p, len;
+};
+struct ScanRuns {
+    ScanRun run[190];
+    ScanRuns() {
+        const ScanTree& tree = scan_tree();
+        int n = 0;
+        for (int w = 0; w < kTileCoeffs;) {
+            int len = 1;
+            while (w + len < kTileCoeffs && tree.pos[w + len] == tree.pos[w] + len &&
+                   (tree.pos[w] + len) % 64 != 0 && len < tree.band_side[w])
+                ++len;
+            if (n == 190) std::abort();  // the scan is not the one this table was made for
+            run[n++] = {int16_t(w), tree.pos[w], int16_t(len)};
+            w += len;
+        }
+        if (n != 190) std::abort();
+    }
+};
+const ScanRuns& scan_runs() {
+    static const ScanRuns runs;
+    return runs;
+}
+
 }  // namespace
 
-bool fast_encode_channel(const float* coeffs, int threshold, int max_passes, EncodedChannel& out) {
+QV_CLONES bool fast_encode_channel(const float* coeffs, int threshold, int max_passes,
+                                   EncodedChannel& out) {
     const ScanTree& tree = scan_tree();
     threshold = threshold < 0 ? 0 : threshold > 255 ? 255 : threshold;
     out.threshold = uint8_t(threshold);
@@ -68,11 +98,12 @@ bool fast_encode_channel(const float* coeffs, int threshold, int max_passes, Enc
             const float t = float(T[k]);
             for (int p = 0; p < kTileCoeffs; ++p) sp[p] = a[p] >= t ? uint8_t(k) : sp[p];
         }
-        for (int w = 0; w < kTileCoeffs; ++w) {
-            const int p = tree.pos[w];
-            mag[w] = a[p];
-            sig_pass[w] = sp[p];
-            negative[w] = coeffs[p] < 0.0f;
+        alignas(32) uint8_t neg[kTileCoeffs];
+        for (int p = 0; p < kTileCoeffs; ++p) neg[p] = coeffs[p] < 0.0f;
+        for (const ScanRun& r : scan_runs().run) {
+            std::memcpy(mag + r.w, a + r.p, sizeof(float) * r.len);
+            std::memcpy(sig_pass + r.w, sp + r.p, r.len);
+            std::memcpy(negative + r.w, neg + r.p, r.len);
         }
     }
     auto pass_bit = [&](int w) -> uint16_t {

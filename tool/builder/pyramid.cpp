@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "encoder/clones.h"
+
 namespace builder {
 
 void Planes::clamp_margin() {
@@ -23,19 +25,38 @@ void Planes::clamp_margin() {
 namespace {
 
 inline uint8_t clamp255(int v) {
-    return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+    return uint8_t(std::min(std::max(v, 0), 255));  // min and max: the loops stay vectorisable
 }
 
 // Horizontal half-band pass of one source row into 32x-scaled values of dst_w coarse pixels.
-void decimate_row(const uint8_t* s, int w, int32_t* out, int dst_w) {
+// The columns whose taps reach past the row's ends repeat its edge pixels; the rest take a
+// branch-free loop that vectorises.
+QV_CLONES void decimate_row(const uint8_t* __restrict s, int w, int32_t* __restrict out,
+                            int dst_w) {
     auto px = [&](int x) { return int32_t(s[x < 0 ? 0 : x >= w ? w - 1 : x]); };
-    for (int k = 0; k < dst_w; ++k) {
+    auto edge = [&](int k) {
         const int x = 2 * k;
-        if (x >= 3 && x + 3 < w) {
-            out[k] = 16 * s[x] + 9 * (s[x - 1] + s[x + 1]) - s[x - 3] - s[x + 3];
-        } else {
-            out[k] = 16 * px(x) + 9 * (px(x - 1) + px(x + 1)) - px(x - 3) - px(x + 3);
-        }
+        out[k] = 16 * px(x) + 9 * (px(x - 1) + px(x + 1)) - px(x - 3) - px(x + 3);
+    };
+    // Interior coarse pixels k have 2k - 3 >= 0 and 2k + 3 < w.
+    const int k_lo = 2, k_hi = std::max(k_lo, std::min(dst_w, (w - 2) / 2));
+    for (int k = 0; k < std::min(k_lo, dst_w); ++k) edge(k);
+    for (int k = k_lo; k < k_hi; ++k) {
+        const uint8_t* c = s + 2 * k;
+        out[k] = 16 * int32_t(c[0]) + 9 * (int32_t(c[-1]) + int32_t(c[1])) - int32_t(c[-3]) -
+                 int32_t(c[3]);
+    }
+    for (int k = std::max(k_lo, k_hi); k < dst_w; ++k) edge(k);
+}
+
+// Vertical half-band pass over rows of horizontally filtered values: the coarse row between
+// rows up1 and dn1 (rows up3 .. dn3 around c), back to 8 bits.
+QV_CLONES void decimate_column_step(const int32_t* __restrict c, const int32_t* __restrict up1,
+                                    const int32_t* __restrict dn1, const int32_t* __restrict up3,
+                                    const int32_t* __restrict dn3, int n, uint8_t* __restrict out) {
+    for (int x = 0; x < n; ++x) {
+        const int32_t v = 16 * c[x] + 9 * (up1[x] + dn1[x]) - up3[x] - dn3[x];
+        out[x] = clamp255((v + 512) >> 10);
     }
 }
 
@@ -62,11 +83,7 @@ void decimate(const Planes& src, Planes& dst, Pool& pool) {
             const int32_t* dn1 = c + dw;
             const int32_t* up3 = c - 3 * size_t(dw);
             const int32_t* dn3 = c + 3 * size_t(dw);
-            uint8_t* out = dst.at(ch, 0, y);
-            for (int x = 0; x < dw; ++x) {
-                const int32_t v = 16 * c[x] + 9 * (up1[x] + dn1[x]) - up3[x] - dn3[x];
-                out[x] = clamp255((v + 512) >> 10);
-            }
+            decimate_column_step(c, up1, dn1, up3, dn3, dw, dst.at(ch, 0, y));
         }
     });
 }
@@ -75,7 +92,7 @@ namespace {
 
 // One target row of the four-point upsampler; `hrow(j)` gives the horizontally filtered source
 // row j (16x scale for even target columns, unshifted 9/9/-1/-1 sums for odd ones).
-void emit_row(const int32_t* const* h4, bool odd, int n, uint8_t* out) {
+QV_CLONES void emit_row(const int32_t* const* h4, bool odd, int n, uint8_t* __restrict out) {
     if (!odd) {
         const int32_t* r = h4[1];
         for (int x = 0; x < n; ++x) out[x] = clamp255(r[x] >> 4);
@@ -85,17 +102,24 @@ void emit_row(const int32_t* const* h4, bool odd, int n, uint8_t* out) {
     }
 }
 
-void filter_row(const uint8_t* s, int x_first, int n, int32_t* out) {
+QV_CLONES void filter_row(const uint8_t* __restrict s, int x_first, int n,
+                          int32_t* __restrict out) {
     // Target column g = x_first + i: even g = 2k copies source k (scaled by 16 so that both
     // parities share the vertical step's single final shift), odd g = 2k+1 takes k-1..k+2.
-    for (int i = 0; i < n; ++i) {
-        const int g = x_first + i;
-        const int k = g >> 1;
-        if ((g & 1) == 0)
-            out[i] = 16 * s[k];
-        else
-            out[i] = 9 * (s[k] + s[k + 1]) - s[k - 1] - s[k + 2];
+    auto odd = [&](int k) { return 9 * (s[k] + s[k + 1]) - s[k - 1] - s[k + 2]; };
+    int i = 0;
+    if (x_first & 1) {
+        out[0] = odd(x_first >> 1);
+        i = 1;
     }
+    const int k0 = (x_first + i) >> 1, pairs = (n - i) / 2;
+    int32_t* o = out + i;
+    for (int j = 0; j < pairs; ++j) {
+        const int k = k0 + j;
+        o[2 * j] = 16 * s[k];
+        o[2 * j + 1] = odd(k);
+    }
+    if (i + 2 * pairs < n) out[n - 1] = 16 * s[k0 + pairs];
 }
 
 }  // namespace

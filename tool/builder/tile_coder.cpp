@@ -86,12 +86,19 @@ struct TargetTable {
             interior_is_clamped_delta &= v[3][delta + 255] == interior_target(delta);
     }
     static float interior_target(int delta) {
-        return float(delta < -127 ? -127 : delta > 128 ? 128 : delta) - 0.5f;
+        return float(std::min(std::max(delta, -127), 128)) - 0.5f;
     }
 };
 const TargetTable& targets() {
     static const TargetTable table;
     return table;
+}
+
+// The targets of a whole tile row as if every pixel were away from the border (the caller
+// redoes the border ones).
+QV_CLONES void interior_targets(const uint8_t* __restrict s, const uint8_t* __restrict p,
+                                float* __restrict o) {
+    for (int x = 0; x < 64; ++x) o[x] = TargetTable::interior_target(int(s[x]) - int(p[x]));
 }
 
 // Dead-zone factor by coefficient position: full in the finest bands, less in coarser ones, none
@@ -110,30 +117,37 @@ const BandScale& band_scale() {
     return table;
 }
 
-// The passes a start threshold t0 runs (while T >= 2, at most kMaxPasses), with each pass's
-// threshold and its two reconstruction levels 5T/4 and 7T/4, as floats.
-struct PassTable {
-    struct Pass {
-        float t, lo, hi;
-    };
-    Pass pass[256][kMaxPasses];
-    int count[256];
-    PassTable() {
-        for (int t0 = 0; t0 < 256; ++t0) {
-            int k = 0;
-            for (int t = t0; k < kMaxPasses && t >= 2; ++k, t /= 2)
-                pass[t0][k] = {float(t), float((5 * t) / 4), float((7 * t) / 4)};
-            count[t0] = k;
-        }
+// Start thresholds of 128..255 run seven passes each (the seventh at T = t0 / 64 >= 2). The
+// table holds, by pass and start, the pass's threshold and its two reconstruction levels 5T/4
+// and 7T/4 as floats, laid out so that one pass of every start is one contiguous row.
+constexpr int kLowestStart = 128;
+constexpr int kStarts = 256 - kLowestStart;
+struct StartTable {
+    float t[kMaxPasses][kStarts], lo[kMaxPasses][kStarts], hi[kMaxPasses][kStarts];
+    StartTable() {
+        for (int i = 0; i < kStarts; ++i)
+            for (int k = 0, t = kLowestStart + i; k < kMaxPasses; ++k, t /= 2) {
+                this->t[k][i] = float(t);
+                lo[k][i] = float((5 * t) / 4);
+                hi[k][i] = float((7 * t) / 4);
+            }
     }
 };
+static_assert((kLowestStart >> (kMaxPasses - 1)) >= 2, "every start must run all passes");
 
-// Error of the decoder's value for a coefficient of magnitude m when the passes start at t0.
-float coded_error(const PassTable& pt, float m, int t0) {
-    const PassTable::Pass* p = pt.pass[t0];
-    for (int k = 0; k < pt.count[t0]; ++k)
-        if (m >= p[k].t) return std::min(std::fabs(m - p[k].lo), std::fabs(m - p[k].hi));
-    return m;
+// Adds w * d * d to e[i] for every start i from `first` on, where d is the error of the
+// decoder's value for a coefficient of magnitude m when the passes start at kLowestStart + i:
+// its distance to the nearer reconstruction level of the first pass whose threshold m reaches,
+// or m itself when it reaches none.
+QV_CLONES void add_coded_errors(const StartTable& st, float m, float w, int first, float* e) {
+    for (int i = first; i < kStarts; ++i) {
+        float d = m;
+        for (int k = kMaxPasses - 1; k >= 0; --k) {
+            const float near = std::min(std::fabs(m - st.lo[k][i]), std::fabs(m - st.hi[k][i]));
+            d = m >= st.t[k][i] ? near : d;
+        }
+        e[i] += w * d * d;
+    }
 }
 
 // Pixel-domain weight of a coding error in each of the 16 coarsest coefficients (the DC
@@ -160,7 +174,6 @@ int start_threshold(const float* coeffs) {
     // refinement bit they may be off by an eighth of their size, and an error there shifts a whole
     // tile or half of it, which shows as a seam. Pick the start that codes them best.
     static const CoarseWeights cw;
-    static const PassTable pt;
     // Eight running maxima, so that the loop is not one long chain of dependent max operations.
     float lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     for (int p = 8; p < kTileCoeffs; p += 8)
@@ -171,17 +184,16 @@ int start_threshold(const float* coeffs) {
     for (int p = 1; p < 8; ++p) lane[0] = std::max(lane[0], std::fabs(coeffs[p]));
     float detail = 0.0f;
     for (float v : lane) detail = std::max(detail, v);
-    const int lo = std::clamp(int(std::ceil(detail * 0.5f)) + 1, 128, 255);
+    const int lo = std::clamp(int(std::ceil(detail * 0.5f)) + 1, kLowestStart, 255);
     float mag[16];
     for (int k = 0; k < 16; ++k) mag[k] = std::fabs(coeffs[cw.pos[k]]);
+    static const StartTable st;
+    alignas(32) float err[kStarts] = {};
+    for (int k = 0; k < 16; ++k) add_coded_errors(st, mag[k], cw.w[k], lo - kLowestStart, err);
     int best = lo;
     float best_err = INFINITY;
     for (int t0 = lo; t0 <= 255; ++t0) {
-        float e = 0.0f;
-        for (int k = 0; k < 16 && e < best_err; ++k) {
-            const float d = coded_error(pt, mag[k], t0);
-            e += cw.w[k] * d * d;
-        }
+        const float e = err[t0 - kLowestStart];
         if (e < best_err) {
             best_err = e;
             best = t0;
@@ -228,8 +240,7 @@ QV_CLONES void code_tile(const Planes& source, const Planes& prediction, int x0,
             const uint8_t* p = prediction.at(ch, x0, y0 + y);
             float* o = plane[ch] + y * 64;
             if (y >= 3 && y <= 61 && tt.interior_is_clamped_delta) {
-                for (int x = 3; x <= 61; ++x)
-                    o[x] = TargetTable::interior_target(int(s[x]) - int(p[x]));
+                interior_targets(s, p, o);
                 for (int x : {0, 1, 2, 62, 63})
                     o[x] = tt.v[dt.d[y][x]][int(s[x]) - int(p[x]) + 255];
             } else {
@@ -266,9 +277,9 @@ QV_CLONES void code_tile(const Planes& source, const Planes& prediction, int x0,
     }
 }
 
-double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,
-                         const uint8_t* const records[3], const size_t lens[3],
-                         const bool compressed[3], int max_passes, int& short_channels) {
+QV_CLONES double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,
+                                   const uint8_t* const records[3], const size_t lens[3],
+                                   const bool compressed[3], int max_passes, int& short_channels) {
     source.prefetch_tile(x0, y0);
     prediction.prefetch_tile(x0, y0);
     alignas(16) float plane[3][kTileCoeffs];
