@@ -7,6 +7,7 @@
 
 #include "decoder/scan_order.h"
 #include "encoder/clones.h"
+#include "tool/builder/tile_coder.h"
 
 namespace builder {
 namespace {
@@ -30,13 +31,17 @@ struct Packer {
     static constexpr uint32_t per_byte() { return 8 / width; }
 };
 
+// Passes the data set's records run; other counts take a slower general path.
+constexpr int kUsualPasses = kMaxPasses;
+
 // The scan visits each band row by row, so scan order is a list of runs of consecutive
 // positions: one for the DC coefficient and one per row of every band (190 in all).
 struct ScanRun {
     int16_t w, p, len;
 };
 struct ScanRuns {
-    ScanRun run[190];
+    static constexpr int kCount = 190;
+    ScanRun run[kCount];
     ScanRuns() {
         const ScanTree& tree = scan_tree();
         int n = 0;
@@ -45,11 +50,11 @@ struct ScanRuns {
             while (w + len < kTileCoeffs && tree.pos[w + len] == tree.pos[w] + len &&
                    (tree.pos[w] + len) % 64 != 0 && len < tree.band_side[w])
                 ++len;
-            if (n == 190) std::abort();  // the scan is not the one this table was made for
+            if (n == kCount) std::abort();  // the scan is not the one this table was made for
             run[n++] = {int16_t(w), tree.pos[w], int16_t(len)};
             w += len;
         }
-        if (n != 190) std::abort();
+        if (n != kCount) std::abort();
     }
 };
 const ScanRuns& scan_runs() {
@@ -93,10 +98,22 @@ QV_CLONES bool fast_encode_channel(const float* coeffs, int threshold, int max_p
             const float m = std::fabs(coeffs[p]);
             a[p] = m == m ? m : 0.0f;  // NaN counts as 0
         }
-        for (int p = 0; p < kTileCoeffs; ++p) sp[p] = 255;
-        for (int k = passes - 1; k >= 0; --k) {
-            const float t = float(T[k]);
-            for (int p = 0; p < kTileCoeffs; ++p) sp[p] = a[p] >= t ? uint8_t(k) : sp[p];
+        if (passes == kUsualPasses) {
+            // The thresholds fall from pass to pass, so the pass of significance is the number
+            // of thresholds above the magnitude (kUsualPasses: never).
+            float t[kUsualPasses];
+            for (int k = 0; k < kUsualPasses; ++k) t[k] = float(T[k]);
+            for (int p = 0; p < kTileCoeffs; ++p) {
+                int above = 0;
+                for (int k = 0; k < kUsualPasses; ++k) above += a[p] < t[k];
+                sp[p] = uint8_t(above == kUsualPasses ? 255 : above);
+            }
+        } else {
+            for (int p = 0; p < kTileCoeffs; ++p) sp[p] = 255;
+            for (int k = passes - 1; k >= 0; --k) {
+                const float t = float(T[k]);
+                for (int p = 0; p < kTileCoeffs; ++p) sp[p] = a[p] >= t ? uint8_t(k) : sp[p];
+            }
         }
         alignas(32) uint8_t neg[kTileCoeffs];
         for (int p = 0; p < kTileCoeffs; ++p) neg[p] = coeffs[p] < 0.0f;
@@ -106,24 +123,29 @@ QV_CLONES bool fast_encode_channel(const float* coeffs, int threshold, int max_p
             std::memcpy(negative + r.w, neg + r.p, r.len);
         }
     }
-    auto pass_bit = [&](int w) -> uint16_t {
-        return sig_pass[w] < 16 ? uint16_t(1u << sig_pass[w]) : uint16_t(0);
-    };
-    // Scan indices 1024.. are the finest bands, which have no children; 256..1023 have only
-    // finest children.
-    static_assert(kTileCoeffs == 4096, "the scan's level boundaries below assume 64 x 64");
-    for (int w = 1023; w >= 1; --w) {
-        const int fc = tree.first_child[w];
-        const int width = 2 * tree.band_side[w];
-        const int kids[4] = {fc, fc + 1, fc + width, fc + width + 1};
-        uint16_t m = 0;
-        if (w >= 256)
-            for (int c : kids) m |= pass_bit(c);
-        else
-            for (int c : kids) m |= below[c] | pass_bit(c);
-        below[w] = m;
+    // The pass of significance as a bit, and by scan index the passes in which some descendant
+    // becomes significant, a band row at a time from the finest parents up (each parent's four
+    // children are two neighbours in each of two rows of the finer band).
+    static thread_local uint16_t pass_bit[kTileCoeffs];
+    for (int w = 0; w < kTileCoeffs; ++w)
+        pass_bit[w] = sig_pass[w] < 16 ? uint16_t(1u << sig_pass[w]) : uint16_t(0);
+    static_assert(kTileCoeffs == 4096, "the finest bands start at scan index 1024");
+    for (int w = 1024; w < kTileCoeffs; ++w) below[w] = 0;
+    const ScanRuns& runs = scan_runs();
+    for (int i = ScanRuns::kCount - 1; i >= 1; --i) {
+        const ScanRun& r = runs.run[i];
+        if (r.w >= 1024) continue;
+        const int fc = tree.first_child[r.w], width = 2 * tree.band_side[r.w];
+        const uint16_t* b0 = below + fc;
+        const uint16_t* b1 = below + fc + width;
+        const uint16_t* p0 = pass_bit + fc;
+        const uint16_t* p1 = pass_bit + fc + width;
+        uint16_t* out = below + r.w;
+        for (int j = 0; j < r.len; ++j)
+            out[j] = uint16_t(b0[2 * j] | b0[2 * j + 1] | b1[2 * j] | b1[2 * j + 1] | p0[2 * j] |
+                              p0[2 * j + 1] | p1[2 * j] | p1[2 * j + 1]);
     }
-    below[0] = below[1] | below[2] | below[3] | pass_bit(1) | pass_bit(2) | pass_bit(3);
+    below[0] = below[1] | below[2] | below[3] | pass_bit[1] | pass_bit[2] | pass_bit[3];
 
     // Enough for one pass more than the limit allows; every pass checks the limit at its end.
     static thread_local Packer<2, kMaxDominantBytes + 1024 + 8> sym;

@@ -282,6 +282,10 @@ QV_CLONES double closed_loop_error(const Planes& source, const Planes& predictio
                                    const bool compressed[3], int max_passes, int& short_channels) {
     source.prefetch_tile(x0, y0);
     prediction.prefetch_tile(x0, y0);
+    if (x0 + 128 <= source.w) {
+        source.prefetch_tile(x0 + 64, y0);
+        prediction.prefetch_tile(x0 + 64, y0);
+    }
     alignas(16) float plane[3][kTileCoeffs];
     for (int ch = 0; ch < 3; ++ch) {
         const DecodeStatus st =
