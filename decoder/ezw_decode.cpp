@@ -13,7 +13,10 @@
 //   - a zerotree root clears its descendants as square blocks of rows (ScanTree), not one by one,
 //     and a DC zerotree root ends the pass at once;
 //   - it inflates with libdeflate (one decompressor per thread), which accepts and rejects the
-//     same streams as zlib's uncompress for a 4096-byte destination (tested).
+//     same streams as zlib's uncompress for a 4096-byte destination (tested);
+//   - on CPUs with AVX2 and fast BMI2 (EzwScan::avx2_bmi2, chosen at start-up) the passes take 32
+//     flags at a time instead of eight, in ezw_decode_avx2.cpp; the eight-flag scan here is the
+//     plain one, and both are tested against the reference.
 #include "decoder/ezw_decode.h"
 
 #include <cstring>
