@@ -109,6 +109,8 @@ void BM_DecodeTile(benchmark::State& state) {
     const Kind kind = Kind(state.range(0));
     const bool compressed = state.range(1) != 0;
     select_kernel_set(KernelSet(state.range(2)));
+    // The EZW flag scan goes with the kernel set: the wide one with AVX2 (where the CPU has it).
+    select_ezw_scan(active_kernel_set() == KernelSet::avx2 ? EzwScan::avx2_bmi2 : EzwScan::plain);
     Corpus& c = corpus(kind, compressed);
     const int sub = 0, level = 2;
     const ResidualLevel saved = residuals_level[sub][level];
@@ -127,14 +129,16 @@ void BM_DecodeTile(benchmark::State& state) {
     state.counters["bytes/tile"] = c.bytes_per_tile;
     set_rates(state, 1);
     state.SetLabel(std::string(kKindNames[kind]) + (compressed ? "/zlib" : "/stored") + "/" +
-                   kernel_set_name(active_kernel_set()));
+                   kernel_set_name(active_kernel_set()) + "/" + ezw_scan_name(active_ezw_scan()));
 }
 
-// The EZW passes (with inflating) of the three channels of a tile.
+// The EZW passes (with inflating) of the three channels of a tile: the fast decoder with the flag
+// scan `scan` (EzwScan order), or the reference.
 void BM_Passes(benchmark::State& state) {
     const Kind kind = Kind(state.range(0));
     const bool compressed = state.range(1) != 0;
     const bool reference = state.range(2) != 0;
+    select_ezw_scan(EzwScan(state.range(3)));
     Corpus& c = corpus(kind, compressed);
     float plane[4096];
     int t = 0;
@@ -151,8 +155,9 @@ void BM_Passes(benchmark::State& state) {
         t = (t + 1) % kTiles;
     }
     set_rates(state, 1);
-    state.SetLabel(std::string(kKindNames[kind]) + (compressed ? "/zlib" : "/stored") +
-                   (reference ? "/reference" : "/fast"));
+    state.SetLabel(
+        std::string(kKindNames[kind]) + (compressed ? "/zlib" : "/stored") +
+        (reference ? "/reference" : std::string("/fast/") + ezw_scan_name(active_ezw_scan())));
 }
 
 // Inflating alone (the share of zlib data in the passes), three channels per tile.
@@ -257,15 +262,18 @@ void decode_tile_args(benchmark::internal::Benchmark* b) {
 }
 void passes_args(benchmark::internal::Benchmark* b) {
     for (int kind : {kRealistic, kSparse})
-        for (int compressed : {1, 0})
-            for (int reference : {0, 1}) b->Args({kind, compressed, reference});
+        for (int compressed : {1, 0}) {
+            for (EzwScan scan : {EzwScan::avx2_bmi2, EzwScan::plain})
+                if (ezw_scan_available(scan)) b->Args({kind, compressed, 0, int(scan)});
+            b->Args({kind, compressed, 1, int(EzwScan::plain)});
+        }
 }
 void kernel_args(benchmark::internal::Benchmark* b) {
     for (int set : kernel_sets()) b->Arg(set);
 }
 
 BENCHMARK(BM_DecodeTile)->Apply(decode_tile_args)->ArgNames({"kind", "zlib", "kernels"});
-BENCHMARK(BM_Passes)->Apply(passes_args)->ArgNames({"kind", "zlib", "ref"});
+BENCHMARK(BM_Passes)->Apply(passes_args)->ArgNames({"kind", "zlib", "ref", "scan"});
 BENCHMARK(BM_Inflate)->Arg(kRealistic)->Arg(kSparse)->ArgNames({"kind"});
 BENCHMARK(BM_InverseWavelet)->Apply(kernel_args)->ArgNames({"kernels"});
 BENCHMARK(BM_Colour)->Apply(kernel_args)->ArgNames({"kernels"});

@@ -13,7 +13,10 @@
 //   - a zerotree root clears its descendants as square blocks of rows (ScanTree), not one by one,
 //     and a DC zerotree root ends the pass at once;
 //   - it inflates with libdeflate (one decompressor per thread), which accepts and rejects the
-//     same streams as zlib's uncompress for a 4096-byte destination (tested).
+//     same streams as zlib's uncompress for a 4096-byte destination (tested);
+//   - on CPUs with AVX2 and fast BMI2 (EzwScan::avx2_bmi2, chosen at start-up) the passes take 32
+//     flags at a time instead of eight, in ezw_decode_avx2.cpp; the eight-flag scan here is the
+//     plain one, and both are tested against the reference.
 #include "decoder/ezw_decode.h"
 
 #include <cstring>
@@ -25,6 +28,8 @@
 #include <libdeflate.h>
 #endif
 
+#include "decoder/ezw_internal.h"
+#include "decoder/kernels.h"
 #include "decoder/scan_order.h"
 
 namespace {
@@ -98,38 +103,6 @@ struct ThreadDecompressor {
 };
 thread_local ThreadDecompressor tls_decompressor;
 #endif
-
-// Clears the descendants of scan index w (w >= 1) in `act`: at each finer level they are a square
-// block of rows of the band, `side` bytes wide, `width` apart.
-inline void clear_descendants(uint8_t* act, const ScanTree& tree, int w) {
-    int start = tree.first_child[w];
-    int width = 2 * tree.band_side[w];
-    int side = 2;
-    while (start != 0) {
-        uint8_t* row = act + start;
-        // Constant sizes, so that each row is one store.
-        switch (side) {
-            case 2:
-                for (int r = 0; r < 2; ++r) std::memset(row + r * width, 0, 2);
-                break;
-            case 4:
-                for (int r = 0; r < 4; ++r) std::memset(row + r * width, 0, 4);
-                break;
-            case 8:
-                for (int r = 0; r < 8; ++r) std::memset(row + r * width, 0, 8);
-                break;
-            case 16:
-                for (int r = 0; r < 16; ++r) std::memset(row + r * width, 0, 16);
-                break;
-            default:  // 32, the largest block (descendants of level 2 in the finest bands)
-                for (int r = 0; r < 32; ++r) std::memset(row + r * width, 0, 32);
-                break;
-        }
-        start = tree.first_child[start];
-        side *= 2;
-        width *= 2;
-    }
-}
 
 constexpr int kFinestStart = 1024;  // scan index of the first coefficient of the finest bands
 
@@ -397,10 +370,11 @@ DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, boo
     std::memset(plane, 0, sizeof(float) * kTileCoeffs);
 
     // The dominant bytes (inflated here, or copied from a stored record) and the subordinate
-    // bytes, each with 8 zero bytes after them, so that symbols and bits can be read eight bytes
-    // at a time without leaving the buffers.
-    alignas(16) uint8_t dombuf[kMaxDominantBytes + 8];
-    alignas(16) uint8_t subbuf[kMaxSubordinateBytes + 8];
+    // bytes, each with zero bytes after them (8 for the plain scan, kWidePadding for the AVX2 +
+    // BMI2 one), so that symbols and bits can be read several bytes at a time without leaving the
+    // buffers.
+    alignas(32) uint8_t dombuf[kMaxDominantBytes + kWidePadding];
+    alignas(32) uint8_t subbuf[kMaxSubordinateBytes + kWidePadding];
     uint8_t T0 = 0;
     const uint8_t* dom = nullptr;
     const uint8_t* sub = nullptr;
@@ -412,8 +386,19 @@ DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, boo
         return st;
     }
     if (dom != dombuf) std::memcpy(dombuf, dom, D);
-    std::memset(dombuf + D, 0, 8);
     std::memcpy(subbuf, sub, S);
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (active_ezw_scan() == EzwScan::avx2_bmi2) {
+        std::memset(dombuf + D, 0, kWidePadding);
+        std::memset(subbuf + S, 0, kWidePadding);
+        PassCounts c;
+        if (!run_passes_avx2_bmi2(dombuf, D, subbuf, S, T0, max_passes, plane, c))
+            st = DecodeStatus::short_streams;
+        fill_info(info, st, T0, D, c.s, c.b, c.passes, c.significant);
+        return st;
+    }
+#endif
+    std::memset(dombuf + D, 0, 8);
     std::memset(subbuf + S, 0, 8);
 
     FastDecoder dec(scan_tree(), plane, dombuf, D, subbuf, S);

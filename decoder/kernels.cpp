@@ -19,6 +19,20 @@ KernelSet best_available() {
 #endif
 }
 KernelSet g_active = best_available();
+
+bool cpu_has_fast_bmi2() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("bmi2") ||
+        !__builtin_cpu_supports("popcnt"))
+        return false;
+    // Families 15h and 17h (up to Zen 2) run pdep/pext in microcode.
+    return !(__builtin_cpu_is("amdfam15h") || __builtin_cpu_is("amdfam17h"));
+#else
+    return false;
+#endif
+}
+EzwScan g_ezw_scan = cpu_has_fast_bmi2() ? EzwScan::avx2_bmi2 : EzwScan::plain;
 }  // namespace
 
 KernelSet active_kernel_set() {
@@ -52,6 +66,28 @@ const char* kernel_set_name(KernelSet set) {
             return "sse2";
         case KernelSet::avx2:
             return "avx2";
+    }
+    return "unknown";
+}
+
+EzwScan active_ezw_scan() {
+    return g_ezw_scan;
+}
+
+bool ezw_scan_available(EzwScan scan) {
+    return scan == EzwScan::plain || (scan == EzwScan::avx2_bmi2 && cpu_has_fast_bmi2());
+}
+
+void select_ezw_scan(EzwScan scan) {
+    g_ezw_scan = ezw_scan_available(scan) ? scan : EzwScan::plain;
+}
+
+const char* ezw_scan_name(EzwScan scan) {
+    switch (scan) {
+        case EzwScan::plain:
+            return "plain";
+        case EzwScan::avx2_bmi2:
+            return "avx2_bmi2";
     }
     return "unknown";
 }

@@ -4,6 +4,7 @@
 set(QUORVIK_DECODER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/scan_order.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ezw_decode.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ezw_decode_avx2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lifting.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lifting_sse2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lifting_avx2.cpp

@@ -86,3 +86,10 @@ bool same_bits(const float* a, const float* b, int n, std::string* where) {
     }
     return true;
 }
+
+std::vector<EzwScan> available_ezw_scans() {
+    std::vector<EzwScan> scans;
+    for (EzwScan scan : {EzwScan::plain, EzwScan::avx2_bmi2})
+        if (ezw_scan_available(scan)) scans.push_back(scan);
+    return scans;
+}

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "decoder/kernels.h"
+
 using Bytes = std::vector<uint8_t>;
 
 // A record: threshold, the two lengths as given (default: the streams' sizes), then the streams.
@@ -22,3 +24,17 @@ void random_samples(std::mt19937& rng, float* plane);
 
 // True when both planes hold the same bits (NaN matches any NaN); `where` gets the first mismatch.
 bool same_bits(const float* a, const float* b, int n, std::string* where = nullptr);
+
+// The fast decoder's flag scans this CPU can run (plain always, then avx2_bmi2 where available).
+std::vector<EzwScan> available_ezw_scans();
+// Selects `scan` for the lifetime of the object, then restores the previous one.
+class ScopedEzwScan {
+  public:
+    explicit ScopedEzwScan(EzwScan scan) : saved_(active_ezw_scan()) { select_ezw_scan(scan); }
+    ~ScopedEzwScan() { select_ezw_scan(saved_); }
+    ScopedEzwScan(const ScopedEzwScan&) = delete;
+    ScopedEzwScan& operator=(const ScopedEzwScan&) = delete;
+
+  private:
+    EzwScan saved_;
+};

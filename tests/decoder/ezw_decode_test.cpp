@@ -16,12 +16,23 @@ using DecodeFn = DecodeStatus (*)(const uint8_t*, size_t, bool, int, float*, Cha
 struct Decoder {
     const char* name;
     DecodeFn fn;
+    EzwScan scan;  // the fast decoder's flag scan (the reference has none)
 };
+
+// The fast decoder with each flag scan this CPU has, and the reference.
+std::vector<Decoder> decoders() {
+    std::vector<Decoder> v = {{"fast", decode_channel_record, EzwScan::plain}};
+    if (ezw_scan_available(EzwScan::avx2_bmi2))
+        v.push_back({"fast_avx2_bmi2", decode_channel_record, EzwScan::avx2_bmi2});
+    v.push_back({"reference", decode_channel_record_reference, EzwScan::plain});
+    return v;
+}
 
 class EzwExamples : public ::testing::TestWithParam<Decoder> {
   protected:
     void SetUp() override { build_scan_order(); }
     DecodeStatus decode(const Bytes& rec, bool compressed, int max_passes) {
+        ScopedEzwScan scan(GetParam().scan);
         return GetParam().fn(rec.data(), rec.size(), compressed, max_passes, plane, &info);
     }
     int nonzero_count() const {
@@ -156,28 +167,44 @@ TEST_P(EzwExamples, IsolatedZeroKeepsTheTree) {
     EXPECT_EQ(info.bits_used, 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Both, EzwExamples,
-                         ::testing::Values(Decoder{"fast", decode_channel_record},
-                                           Decoder{"reference", decode_channel_record_reference}),
+INSTANTIATE_TEST_SUITE_P(Both, EzwExamples, ::testing::ValuesIn(decoders()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- fast decoder == reference -------------------------------------------------------------
 
+// The fast decoder, with every flag scan this CPU has, against the reference.
 void expect_same_decode(const Bytes& rec, bool compressed, int max_passes, const char* what) {
-    float a[4096], b[4096];
-    ChannelDecodeInfo ia, ib;
-    const DecodeStatus sa =
-        decode_channel_record(rec.data(), rec.size(), compressed, max_passes, a, &ia);
+    float b[4096];
+    ChannelDecodeInfo ib;
     const DecodeStatus sb =
         decode_channel_record_reference(rec.data(), rec.size(), compressed, max_passes, b, &ib);
-    std::string where;
-    ASSERT_EQ(sa, sb) << what;
-    ASSERT_TRUE(same_bits(a, b, 4096, &where)) << what << " " << where;
-    ASSERT_EQ(ia.symbols_used, ib.symbols_used) << what;
-    ASSERT_EQ(ia.bits_used, ib.bits_used) << what;
-    ASSERT_EQ(ia.passes, ib.passes) << what;
-    ASSERT_EQ(ia.significant, ib.significant) << what;
-    ASSERT_EQ(ia.dominant_bytes, ib.dominant_bytes) << what;
+    for (EzwScan scan : available_ezw_scans()) {
+        ScopedEzwScan use(scan);
+        float a[4096];
+        ChannelDecodeInfo ia;
+        const DecodeStatus sa =
+            decode_channel_record(rec.data(), rec.size(), compressed, max_passes, a, &ia);
+        std::string where;
+        const char* name = ezw_scan_name(scan);
+        ASSERT_EQ(sa, sb) << what << " " << name;
+        ASSERT_TRUE(same_bits(a, b, 4096, &where)) << what << " " << name << " " << where;
+        ASSERT_EQ(ia.symbols_used, ib.symbols_used) << what << " " << name;
+        ASSERT_EQ(ia.bits_used, ib.bits_used) << what << " " << name;
+        ASSERT_EQ(ia.passes, ib.passes) << what << " " << name;
+        ASSERT_EQ(ia.significant, ib.significant) << what << " " << name;
+        ASSERT_EQ(ia.dominant_bytes, ib.dominant_bytes) << what << " " << name;
+    }
+}
+
+TEST(EzwScanSelection, StartUpPicksTheWideScanWhereAvailable) {
+    const EzwScan before = active_ezw_scan();
+    EXPECT_EQ(before, ezw_scan_available(EzwScan::avx2_bmi2) ? EzwScan::avx2_bmi2 : EzwScan::plain);
+    select_ezw_scan(EzwScan::avx2_bmi2);  // falls back to plain where unavailable
+    EXPECT_EQ(active_ezw_scan(),
+              ezw_scan_available(EzwScan::avx2_bmi2) ? EzwScan::avx2_bmi2 : EzwScan::plain);
+    select_ezw_scan(EzwScan::plain);
+    EXPECT_EQ(active_ezw_scan(), EzwScan::plain);
+    select_ezw_scan(before);
 }
 
 TEST(EzwFastVsReference, EncodedPlanes) {
@@ -224,6 +251,37 @@ TEST(EzwFastVsReference, RandomStreams) {
         const int passes = int(rng() % 12);
         expect_same_decode(make_record(T, dom, sub), false, passes, "random stored");
         expect_same_decode(make_record(T, zlib_bytes(dom), sub), true, passes, "random compressed");
+    }
+}
+
+TEST(EzwFastVsReference, StreamsEndingAtEveryPlaceOfABlock) {
+    // Uniform streams keep whole 32-coefficient blocks active (isolated zeros keep every
+    // coefficient coded in every pass; all-significant first passes code all 4096), so cutting
+    // the dominant stream at every byte, or the subordinate one at every byte, makes the streams
+    // run out at every place of a block and at every symbol offset inside a byte.
+    build_scan_order();
+    std::mt19937 rng(31);
+    const uint8_t patterns[] = {0x55, 0xFF, 0xAA, 0x66, 0x9D, 0x1B};
+    for (uint8_t pattern : patterns) {
+        Bytes dom(1100, pattern), sub(600);
+        for (auto& x : sub) x = uint8_t(rng());
+        for (size_t keep = 0; keep <= dom.size(); keep += 1 + keep / 256) {
+            const Bytes cut(dom.begin(), dom.begin() + long(keep));
+            expect_same_decode(make_record(200, cut, sub), false, 9, "dominant cut");
+        }
+        for (size_t keep = 0; keep <= sub.size(); keep += 1 + keep / 128) {
+            const Bytes cut(sub.begin(), sub.begin() + long(keep));
+            expect_same_decode(make_record(200, dom, cut), false, 9, "subordinate cut");
+        }
+    }
+    // Runs of isolated zeros of every length before one significant symbol: the block's
+    // significant coefficient and its refinement bit land at every offset.
+    for (int run = 0; run < 200; ++run) {
+        Bytes dom(1 + (run + 4) / 4 + 300, 0xAA);
+        const int pos = run + 4;  // after DC and the three level-2 coefficients
+        dom[size_t(pos / 4)] = uint8_t((dom[size_t(pos / 4)] & ~(3 << (6 - 2 * (pos % 4)))) |
+                                       (1 + 2 * (run & 1)) << (6 - 2 * (pos % 4)));
+        expect_same_decode(make_record(64, dom, {0xA5, 0x5A}), false, 3, "one significant");
     }
 }
 

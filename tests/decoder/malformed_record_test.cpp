@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "decoder/ezw_decode.h"
 #include "decoder/scan_order.h"
@@ -15,14 +16,39 @@
 
 namespace {
 
-// Decodes from a heap copy of exactly `len` bytes, so that ASan sees any read past its end.
+// Decodes from a heap copy of exactly `len` bytes, so that ASan sees any read past its end. The
+// fast decoder runs with every flag scan this CPU has; they must agree in everything.
 DecodeStatus decode_exact(const Bytes& rec, size_t len, bool compressed, int passes, float* plane,
                           ChannelDecodeInfo* info = nullptr, bool reference = false) {
     std::unique_ptr<uint8_t[]> copy(new uint8_t[len ? len : 1]);
     if (len) std::memcpy(copy.get(), rec.data(), len);
-    return reference
-               ? decode_channel_record_reference(copy.get(), len, compressed, passes, plane, info)
-               : decode_channel_record(copy.get(), len, compressed, passes, plane, info);
+    if (reference)
+        return decode_channel_record_reference(copy.get(), len, compressed, passes, plane, info);
+    ChannelDecodeInfo first_info;
+    DecodeStatus first = DecodeStatus::ok;
+    const std::vector<EzwScan> scans = available_ezw_scans();
+    for (size_t k = 0; k < scans.size(); ++k) {
+        ScopedEzwScan use(scans[k]);
+        float other[4096];
+        ChannelDecodeInfo i;
+        const DecodeStatus st =
+            decode_channel_record(copy.get(), len, compressed, passes, k == 0 ? plane : other, &i);
+        if (k == 0) {
+            first = st;
+            first_info = i;
+            continue;
+        }
+        const char* name = ezw_scan_name(scans[k]);
+        EXPECT_EQ(st, first) << name << " len " << len;
+        EXPECT_TRUE(same_bits(other, plane, 4096)) << name << " len " << len;
+        EXPECT_EQ(i.symbols_used, first_info.symbols_used) << name << " len " << len;
+        EXPECT_EQ(i.bits_used, first_info.bits_used) << name << " len " << len;
+        EXPECT_EQ(i.passes, first_info.passes) << name << " len " << len;
+        EXPECT_EQ(i.significant, first_info.significant) << name << " len " << len;
+        EXPECT_EQ(i.dominant_bytes, first_info.dominant_bytes) << name << " len " << len;
+    }
+    if (info) *info = first_info;
+    return first;
 }
 
 bool all_zero(const float* plane) {
