@@ -237,14 +237,6 @@ int residual_value(int p, int r, int d) {
 
 namespace {
 
-inline int border_distance(int x, int y) {
-    int d = x;
-    if (64 - x < d) d = 64 - x;
-    if (y < d) d = y;
-    if (64 - y < d) d = 64 - y;
-    return d;
-}
-
 void residual_pixel(const uint8_t* p, const uint8_t* r, uint8_t* out, int d) {
     for (int c = 0; c < 3; ++c) out[c] = uint8_t(residual_value(p[c], r[c], d));
     out[3] = 0;
@@ -272,7 +264,7 @@ void add_residual(const RawImage& prediction) {
         uint8_t* o = out + y * os;
         if (y < 3 || y > 61) {
             for (int x = 0; x < 64; ++x)
-                residual_pixel(p + x * 4, r + x * 4, o + x * 4, border_distance(x, y));
+                residual_pixel(p + x * 4, r + x * 4, o + x * 4, residual_border_distance(x, y));
             continue;
         }
         // Inside the damped border the residual is added in full: p + r - 127, clamped.
@@ -290,7 +282,7 @@ void add_residual(const RawImage& prediction) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(o + x * 4), _mm_packus_epi16(lo, hi));
         }
         for (int x : {0, 1, 2, 62, 63})
-            residual_pixel(p + x * 4, r + x * 4, o + x * 4, border_distance(x, y));
+            residual_pixel(p + x * 4, r + x * 4, o + x * 4, residual_border_distance(x, y));
     }
 }
 
@@ -306,7 +298,7 @@ void add_residual_plain(const RawImage& prediction) {
             }
             const uint8_t* r = residual_tile.data + y * residual_tile.stride + x * 4;
             for (int c = 0; c < 3; ++c)
-                o[c] = uint8_t(residual_value(p[c], r[c], border_distance(x, y)));
+                o[c] = uint8_t(residual_value(p[c], r[c], residual_border_distance(x, y)));
         }
     }
 }

@@ -40,3 +40,13 @@ void add_residual_plain(const RawImage& prediction);
 
 // Residual correction of one channel value at border distance d (0, 1, 2, or 3 and more).
 int residual_value(int p, int r, int d);
+
+// The border distance the residual correction uses for tile pixel (x, y): the distance to the
+// nearest edge, where the top and left edges count from 0 and the bottom and right ones from 1.
+inline int residual_border_distance(int x, int y) {
+    int d = x;
+    if (64 - x < d) d = 64 - x;
+    if (y < d) d = y;
+    if (64 - y < d) d = 64 - y;
+    return d;
+}

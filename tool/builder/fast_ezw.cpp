@@ -7,7 +7,6 @@
 
 #include "decoder/scan_order.h"
 #include "encoder/clones.h"
-#include "tool/builder/tile_coder.h"
 
 namespace builder {
 namespace {
@@ -31,8 +30,9 @@ struct Packer {
     static constexpr uint32_t per_byte() { return 8 / width; }
 };
 
-// Passes the data set's records run; other counts take a slower general path.
-constexpr int kUsualPasses = kMaxPasses;
+// A start threshold of at most 255 falls below 2 after seven halvings, so no record has more
+// passes than this.
+constexpr int kMostPasses = 7;
 
 // The scan visits each band row by row, so scan order is a list of runs of consecutive
 // positions: one for the DC coefficient and one per row of every band (190 in all).
@@ -77,9 +77,10 @@ QV_CLONES bool fast_encode_channel(const float* coeffs, int threshold, int max_p
     out.budget_pass = -1;
     out.truncated = false;
 
-    int T[16];
+    int T[kMostPasses];
     int passes = 0;
-    for (int t = threshold; passes < max_passes && passes < 16 && t >= 2; t /= 2) T[passes++] = t;
+    for (int t = threshold; passes < max_passes && passes < kMostPasses && t >= 2; t /= 2)
+        T[passes++] = t;
     out.passes = passes;
     if (passes == 0) return true;
 
@@ -98,22 +99,15 @@ QV_CLONES bool fast_encode_channel(const float* coeffs, int threshold, int max_p
             const float m = std::fabs(coeffs[p]);
             a[p] = m == m ? m : 0.0f;  // NaN counts as 0
         }
-        if (passes == kUsualPasses) {
-            // The thresholds fall from pass to pass, so the pass of significance is the number
-            // of thresholds above the magnitude (kUsualPasses: never).
-            float t[kUsualPasses];
-            for (int k = 0; k < kUsualPasses; ++k) t[k] = float(T[k]);
-            for (int p = 0; p < kTileCoeffs; ++p) {
-                int above = 0;
-                for (int k = 0; k < kUsualPasses; ++k) above += a[p] < t[k];
-                sp[p] = uint8_t(above == kUsualPasses ? 255 : above);
-            }
-        } else {
-            for (int p = 0; p < kTileCoeffs; ++p) sp[p] = 255;
-            for (int k = passes - 1; k >= 0; --k) {
-                const float t = float(T[k]);
-                for (int p = 0; p < kTileCoeffs; ++p) sp[p] = a[p] >= t ? uint8_t(k) : sp[p];
-            }
+        // The thresholds fall from pass to pass, so the pass of significance is the number of
+        // thresholds above the magnitude (all of them: never). Unused slots hold 0, which no
+        // magnitude is below.
+        float t[kMostPasses] = {};
+        for (int k = 0; k < passes; ++k) t[k] = float(T[k]);
+        for (int p = 0; p < kTileCoeffs; ++p) {
+            int above = 0;
+            for (int k = 0; k < kMostPasses; ++k) above += a[p] < t[k];
+            sp[p] = uint8_t(above == passes ? 255 : above);
         }
         alignas(32) uint8_t neg[kTileCoeffs];
         for (int p = 0; p < kTileCoeffs; ++p) neg[p] = coeffs[p] < 0.0f;

@@ -14,22 +14,6 @@
 namespace builder {
 namespace {
 
-// What the viewer adds to a prediction for a residual byte r at border distance d (before its
-// final clamping): the zero point is 127 and the three outermost rows and columns are damped.
-int residual_effect(int d, int r) {
-    const int q = r - 127;
-    switch (d) {
-        case 0:
-            return q >> 1;
-        case 1:
-            return (2 * q) / 3;
-        case 2:
-            return (4 * q) / 5;
-        default:
-            return q;
-    }
-}
-
 // Border distance of every tile pixel, capped at 3.
 struct DistanceTable {
     uint8_t d[64][64];
@@ -65,13 +49,14 @@ struct TargetTable {
     // wanted change clamped to -127..128, less half a step; checked once against the table.
     bool interior_is_clamped_delta = true;
     TargetTable() {
+        const EffectTable& ef = effects();
         for (int d = 0; d < 4; ++d)
             for (int delta = -255; delta <= 255; ++delta) {
                 // All bytes whose effect is nearest to delta form one run; aim at its middle so
                 // that small coding errors still land on the same effect.
                 int best = 1 << 30, lo = 0, hi = 0;
                 for (int r = 0; r < 256; ++r) {
-                    const int e = std::abs(residual_effect(d, r) - delta);
+                    const int e = std::abs(ef.v[d][r] - delta);
                     if (e < best) {
                         best = e;
                         lo = hi = r;
@@ -99,6 +84,17 @@ const TargetTable& targets() {
 QV_CLONES void interior_targets(const uint8_t* __restrict s, const uint8_t* __restrict p,
                                 float* __restrict o) {
     for (int x = 0; x < 64; ++x) o[x] = TargetTable::interior_target(int(s[x]) - int(p[x]));
+}
+
+// Asks for the tile at (x0, y0) of both planes, and for the next one along the row: the
+// tiles after this one are the next ones any thread takes.
+void prefetch_tiles(const Planes& source, const Planes& prediction, int x0, int y0) {
+    source.prefetch_tile(x0, y0);
+    prediction.prefetch_tile(x0, y0);
+    if (x0 + 128 <= source.w) {
+        source.prefetch_tile(x0 + 64, y0);
+        prediction.prefetch_tile(x0 + 64, y0);
+    }
 }
 
 // Dead-zone factor by coefficient position: full in the finest bands, less in coarser ones, none
@@ -226,13 +222,7 @@ QV_CLONES void code_tile(const Planes& source, const Planes& prediction, int x0,
                          const Quality& q, TileCode& out) {
     const TargetTable& tt = targets();
     const DistanceTable& dt = distances();
-    source.prefetch_tile(x0, y0);
-    prediction.prefetch_tile(x0, y0);
-    // The tiles after this one along the row are the next ones any thread takes.
-    if (x0 + 128 <= source.w) {
-        source.prefetch_tile(x0 + 64, y0);
-        prediction.prefetch_tile(x0 + 64, y0);
-    }
+    prefetch_tiles(source, prediction, x0, y0);
     alignas(16) float plane[3][kTileCoeffs];
     for (int ch = 0; ch < 3; ++ch) {
         for (int y = 0; y < 64; ++y) {
@@ -280,12 +270,7 @@ QV_CLONES void code_tile(const Planes& source, const Planes& prediction, int x0,
 QV_CLONES double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,
                                    const uint8_t* const records[3], const size_t lens[3],
                                    const bool compressed[3], int max_passes, int& short_channels) {
-    source.prefetch_tile(x0, y0);
-    prediction.prefetch_tile(x0, y0);
-    if (x0 + 128 <= source.w) {
-        source.prefetch_tile(x0 + 64, y0);
-        prediction.prefetch_tile(x0 + 64, y0);
-    }
+    prefetch_tiles(source, prediction, x0, y0);
     alignas(16) float plane[3][kTileCoeffs];
     for (int ch = 0; ch < 3; ++ch) {
         const DecodeStatus st =

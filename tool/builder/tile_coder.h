@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "encoder/encoder.h"
+#include "render/synth.h"
 #include "tool/builder/planes.h"
 
 namespace builder {
@@ -35,13 +36,10 @@ struct TileCode {
 // `delta` (source - prediction, -255..255) at border distance d (0, 1, 2; 3 = interior).
 float residual_target(int d, int delta);
 
-// The viewer's damping of the residual near the tile's top and left edges: border distance of
-// tile pixel (x, y), capped at 3.
+// The viewer's damping of the residual near the tile's edges: border distance of tile pixel
+// (x, y), capped at 3 (from there on nothing is damped).
 inline int border_distance(int x, int y) {
-    int d = x;
-    if (64 - x < d) d = 64 - x;
-    if (y < d) d = y;
-    if (64 - y < d) d = 64 - y;
+    const int d = residual_border_distance(x, y);
     return d < 3 ? d : 3;
 }
 
