@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "camera/flight.h"
 #include "store/data_set.h"
+#include "store/format.h"
 
 float move_speed = 20.0f;
 
@@ -22,8 +23,8 @@ void start_flight_from_click(int mx, int my) {
     flight_start = FlightView{ipos->x, ipos->z, ipos->y};
     const double fx = double(mx - r.x) / double(r.w);
     const double fz = double(my - r.y) / double(r.h);
-    flight_target =
-        FlightView{float(fx * 131072.0 - 16384.0), float(fz * 65536.0 - 16384.0), ipos->y};
+    flight_target = FlightView{float(fx * kWorldWidth - kWorldOffset),
+                               float(fz * kWorldHeight - kWorldOffset), ipos->y};
     flight_running = 1;
 }
 

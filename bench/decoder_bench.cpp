@@ -27,7 +27,7 @@
 namespace {
 
 constexpr int kTiles = 64;
-constexpr int kMaxPasses = 7;
+constexpr int kMaxPasses = kDataSetPasses;
 enum Kind { kRealistic = 0, kSparse = 1, kZero = 2 };
 const char* const kKindNames[] = {"realistic", "sparse", "zero"};
 

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <new>
 
+#include "store/format.h"
+
 Camera* camera = nullptr;
 Vec4* ipos = nullptr;
 Vec4* istr = nullptr;
@@ -78,7 +80,7 @@ bool place_start_camera() {
     istr = &camera->right;
     iup = &camera->up;
     ifor = &camera->forward;
-    camera->set_position(111081.0f, 504.0f, 32424.0f);
+    camera->set_position(kStartX, kStartHeight, kStartZ);
     camera->pitch(1.5707964f);
     return true;
 }

@@ -34,18 +34,16 @@
 
 namespace {
 
-constexpr size_t kRecordHeader = 9;
-
 // Reads the 9-byte record header; false when the record is cut short.
 bool read_record_header(const uint8_t* rec, size_t len, uint8_t& threshold, uint32_t& dom_len,
                         uint32_t& sub_len) {
-    if (rec == nullptr || len < kRecordHeader) return false;
+    if (rec == nullptr || len < size_t(kRecordHeaderSize)) return false;
     threshold = rec[0];
     dom_len =
         uint32_t(rec[1]) | uint32_t(rec[2]) << 8 | uint32_t(rec[3]) << 16 | uint32_t(rec[4]) << 24;
     sub_len =
         uint32_t(rec[5]) | uint32_t(rec[6]) << 8 | uint32_t(rec[7]) << 16 | uint32_t(rec[8]) << 24;
-    return uint64_t(dom_len) + uint64_t(sub_len) <= uint64_t(len - kRecordHeader);
+    return uint64_t(dom_len) + uint64_t(sub_len) <= uint64_t(len - size_t(kRecordHeaderSize));
 }
 
 // The checks both decoders make before any pass (same order, same results). On success `dom`
@@ -58,7 +56,7 @@ DecodeStatus open_streams(const uint8_t* record, size_t record_len, bool compres
     if (!read_record_header(record, record_len, threshold, dom_len, sub_len))
         return DecodeStatus::record_truncated;
     if (sub_len > kMaxSubordinateBytes) return DecodeStatus::subordinate_too_long;
-    const uint8_t* in = record + kRecordHeader;
+    const uint8_t* in = record + size_t(kRecordHeaderSize);
     if (compressed) {
         if (reference) {
             uLongf out_len = kMaxDominantBytes;

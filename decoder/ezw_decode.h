@@ -9,9 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int kTileCoeffs = 4096;                // 64 x 64 coefficients per channel plane
-constexpr uint32_t kMaxDominantBytes = 4096;     // dominant stream limit, inflated or stored
-constexpr uint32_t kMaxSubordinateBytes = 4096;  // subordinate stream limit
+#include "store/format.h"  // kTileCoeffs and the stream limits
+
 constexpr uint32_t kMaxDominantSymbols = kMaxDominantBytes * 4;    // 16384
 constexpr uint32_t kMaxRefinementBits = kMaxSubordinateBytes * 8;  // 32768
 

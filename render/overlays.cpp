@@ -6,12 +6,10 @@
 #include "app/settings.h"
 #include "camera/camera.h"
 #include "store/data_set.h"
+#include "store/format.h"
 
 namespace {
 
-constexpr double kWorldWidth = 131072.0;
-constexpr double kWorldHeight = 65536.0;
-constexpr double kWorldOffset = 16384.0;
 constexpr double kPositionLimit = 1073741824.0;  // 2^30: off any frame, inside int range
 
 int trunc_clamped(double v) {

@@ -297,6 +297,8 @@ namespace {
 inline bool inside_open(float w, float limit) {
     return w > -1.0f && w < limit;
 }
+constexpr float kLevel1Width = float(kSubImageColumns * kBaseTexSize);  // 4096
+constexpr float kLevel1Height = float(kSubImageRows * kBaseTexSize);    // 2048
 
 }  // namespace
 
@@ -313,7 +315,7 @@ void draw_base_level() {
         float kx = 0.0f;
         for (int x = 0; x < W; ++x, kx += dx) {
             const float wx = r.x0 + kx;
-            if (!inside_open(wx, 4096.0f)) {
+            if (!inside_open(wx, kLevel1Width)) {
                 columns.extra[x] = -1;
                 continue;
             }
@@ -327,7 +329,7 @@ void draw_base_level() {
     float kz = 0.0f;
     for (int y = 0; y < H; ++y, kz += dz) {
         const float wz = r.z0 + kz;
-        if (!inside_open(wz, 2048.0f)) continue;
+        if (!inside_open(wz, kLevel1Height)) continue;
         const int iz = int(wz);
         const int sub_row = iz >> 10, pz = iz & 1023;
         const __m128i wv = _mm_set1_epi16(int16_t(weight_of(wz, iz)));
@@ -361,7 +363,7 @@ void draw_base_level_plain() {
         for (int x = 0; x < W; ++x) {
             const float wx = r.x0 + kx, wz = r.z0 + kz;
             kx += dx;
-            if (!inside_open(wx, 4096.0f) || !inside_open(wz, 2048.0f)) continue;
+            if (!inside_open(wx, kLevel1Width) || !inside_open(wz, kLevel1Height)) continue;
             const int ix = int(wx), iz = int(wz);
             const RawImage& t = base_tex_packed[(ix >> 10) + 4 * (iz >> 10)];
             const int px = ix & 1023, pz = iz & 1023;

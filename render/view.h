@@ -2,14 +2,11 @@
 #include <cstdint>
 
 #include "camera/camera.h"
+#include "store/format.h"
 
 // Per-frame view state. render_view() recomputes all of it at the start of every frame; only
 // current_level keeps its value from one frame to the next (1 before the first frame). The
 // rasteriser reads it while render_view runs; the bench and the tests read it afterwards.
-
-// The world image's top-left corner lies at x = z = -world_offset world units.
-constexpr int kWorldOffset = 16384;
-constexpr int kTilePixels = 64;
 
 // Two opposite corners of the visible part of the image plane in level pixels of the current
 // level: (x0, z0) top-left, (x1, z1) bottom-right.

@@ -16,8 +16,6 @@ const char* const kSubImageNames[kSubImages] = {"A1", "B1", "C1", "D1", "A2", "B
 
 namespace {
 
-constexpr int kBaseTexSize = 1024;
-
 // Reads a raw image that must hold pixels (file ID 2); prints the reason on standard error when
 // it is something else.
 bool read_pixel_image(const std::string& path, RawImage& image) {

@@ -1,10 +1,10 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include "store/format.h"
 #include "store/raw_image.h"
 #include "store/tile_file.h"
 
-constexpr int kSubImages = 8;
 constexpr int kLevels = 6;  // indexed by level number; 2..5 hold tile sets
 
 // The minimap's place in the frame (window pixels).

@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <string>
 
+#include "store/format.h"
+
 struct TileSetHeader {
     uint8_t reserved0[3];
     uint8_t compressed;
@@ -40,10 +42,6 @@ struct TileSetHeader {
     uint8_t reserved1[3];
 };
 static_assert(sizeof(TileSetHeader) == 24, "the header is read as 24 raw bytes");
-
-constexpr int kTileHeaderSize = 24;
-constexpr int kRecordHeaderSize = 9;
-constexpr uint32_t kMaxStreamBytes = 4096;  // dominant (inflated) and subordinate stream limit
 
 // One loaded tile file.
 struct TileSet {

@@ -13,7 +13,7 @@ namespace builder {
 // Every record of a data set runs up to seven passes; start thresholds of 128..255 make the last
 // pass's threshold 2 or 3, fine enough for the offsets every tile must carry (the inverse
 // transform adds -4.5..-7.5 to every sample, so even a flat residual needs its DC coefficient).
-constexpr int kMaxPasses = 7;
+constexpr int kMaxPasses = kDataSetPasses;
 
 // Quality 0..100 sets the dead zone: detail coefficients smaller than it are dropped before
 // coding (the coarsest bands are always kept). 100 keeps everything the passes can resolve.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encoder/clones.h"
+#include "store/format.h"
 #include "tool/builder/source.h"
 
 namespace builder {
@@ -21,8 +22,8 @@ constexpr int kFieldMargin = 8;
 constexpr int kFields = 3;  // height, river, moisture
 
 // The start camera looks at world (111081, 32424): level-1 pixel (x + 16384) / 32.
-constexpr float kStartX1 = (111081.0f + 16384.0f) / 32.0f;
-constexpr float kStartZ1 = (32424.0f + 16384.0f) / 32.0f;
+constexpr float kStartX1 = (kStartX + kWorldOffset) / 32.0f;
+constexpr float kStartZ1 = (kStartZ + kWorldOffset) / 32.0f;
 
 inline uint32_t mix32(uint32_t h) {
     h ^= h >> 16;
