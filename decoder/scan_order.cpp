@@ -2,7 +2,7 @@
 #include "decoder/scan_order.h"
 
 int32_t scan_order[4096];
-uint8_t zerotree_flags[4096];
+thread_local uint8_t zerotree_flags[4096];
 
 namespace {
 

@@ -2,9 +2,10 @@
 // Coefficient scan order and zerotree flags of a 64 x 64 tile.
 #include <cstdint>
 
-// Coefficient scan order of a 64 x 64 tile (coarsest band first) and the zerotree flags.
+// Coefficient scan order of a 64 x 64 tile (coarsest band first), and the zerotree flags the
+// reference decoder walks (one set per thread).
 extern int32_t scan_order[4096];
-extern uint8_t zerotree_flags[4096];
+extern thread_local uint8_t zerotree_flags[4096];
 
 // Fills scan_order. Called once at start-up; cannot fail.
 void build_scan_order();

@@ -15,6 +15,7 @@
 #include "app/frame_state.h"
 #include "app/settings.h"
 #include "camera/camera.h"
+#include "decoder/kernels.h"
 #include "decoder/scan_order.h"
 #include "render/overlays.h"
 #include "render/raster.h"
@@ -154,7 +155,7 @@ void run_render(const RenderOptions& o, CLI::App* sub) {
     viewer_settings.hiqu = o.hiqu ? 1 : 0;
     viewer_settings.showMinimap = o.no_minimap ? 0 : 1;
     viewer_settings.drawCrosshair = o.no_crosshair ? 0 : 1;
-    render_plain_paths = o.plain;
+    force_reference_kernels(o.plain);
     if (!set_frame_size(w, h)) {
         fail(cmd, "out of memory for a " + o.size + " frame");
         return;
@@ -208,7 +209,7 @@ double thread_cpu_ms() {
 // Wall and CPU time of one frame in ms; the CPU time is what this thread actually spent, which
 // stays meaningful on a busy machine where the wall time also counts waiting for a core.
 void timed_frame(bool plain, double& wall, double& cpu) {
-    render_plain_paths = plain;
+    force_reference_kernels(plain);
     const double c0 = thread_cpu_ms();
     const auto t0 = std::chrono::steady_clock::now();
     draw_frame();
@@ -262,7 +263,7 @@ void run_bench(const BenchOptions& o, CLI::App* sub) {
                 base.push_back(w);
             }
         }
-        render_plain_paths = false;
+        force_reference_kernels(false);
         char size[32];
         snprintf(size, sizeof size, "%dx%d", v.w, v.h);
         const double median = percentile(wall, 0.5);
