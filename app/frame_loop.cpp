@@ -10,6 +10,7 @@
 #include "app/window.h"
 #include "camera/flight.h"
 #include "render/overlays.h"
+#include "render/prefetch.h"
 #include "render/raster.h"
 #include "render/view.h"
 
@@ -39,7 +40,9 @@ void run_frame_loop() {
         if (viewer_settings.exitRequested) exit_program(0, "GUI - clean up!\n");
 
         build_view_matrix();
-        flight_frame_step(SDL_GetTicks());
+        const Uint32 now = SDL_GetTicks();
+        flight_frame_step(now);
+        prefetch_for_flight(now);
         render_view();
         draw_overlays();
         present_frame();

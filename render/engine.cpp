@@ -23,7 +23,53 @@ struct RenderEngine::Slot {
     DrawScratch draw;
     std::vector<std::shared_ptr<CachedTile>> own;  // per-frame tiles when the cache is off
     size_t next_own = 0;                           // first of them not in use in this chunk
+    std::vector<int> covered_from, covered_to;     // per band row: columns the tiles draw
 };
+
+namespace {
+
+// Clears the pixels of the band that none of the tiles will draw, instead of the whole band:
+// where the tiles cover the window, nothing. Per row the columns the tiles draw are gathered as
+// one interval; a row whose tiles leave a gap between them is cleared whole.
+void clear_uncovered(const FrameRows& band, const std::vector<FrameTile>& tiles,
+                     std::vector<int>& from, std::vector<int>& to) {
+    const int rows = band.y_end - band.y_begin;
+    constexpr int kNone = -1, kGap = -2;
+    from.assign(size_t(rows), kNone);
+    to.assign(size_t(rows), 0);
+    for (const FrameTile& t : tiles) {
+        int x0, x1, y0, y1;
+        if (!tile_screen_rect(t.corners, band.width, band.height, x0, x1, y0, y1)) continue;
+        if (y0 < band.y_begin) y0 = band.y_begin;
+        if (y1 > band.y_end) y1 = band.y_end;
+        for (int y = y0; y < y1; ++y) {
+            int& lo = from[size_t(y - band.y_begin)];
+            int& hi = to[size_t(y - band.y_begin)];
+            if (lo == kGap) continue;
+            if (lo == kNone) {
+                lo = x0;
+                hi = x1;
+            } else if (x0 <= hi && x1 >= lo) {
+                lo = std::min(lo, x0);
+                hi = std::max(hi, x1);
+            } else {
+                lo = kGap;
+            }
+        }
+    }
+    for (int y = band.y_begin; y < band.y_end; ++y) {
+        uint32_t* row = band.pixels + size_t(y) * band.width;
+        const int lo = from[size_t(y - band.y_begin)], hi = to[size_t(y - band.y_begin)];
+        if (lo < 0) {
+            memset(row, 0, size_t(band.width) * 4);
+            continue;
+        }
+        memset(row, 0, size_t(lo) * 4);
+        memset(row + hi, 0, size_t(band.width - hi) * 4);
+    }
+}
+
+}  // namespace
 
 RenderEngine::RenderEngine()
     : pool_(new WorkerPool(available_cores())), cache_(kDefaultCacheBytes) {
@@ -53,7 +99,7 @@ void RenderEngine::configure(int threads, size_t cache_bytes) {
 }
 
 void RenderEngine::band_pass(const FrameRows& frame, bool clear,
-                             const std::function<void(const FrameRows&, DrawScratch&)>& draw) {
+                             const std::function<void(const FrameRows&, Slot&)>& draw) {
     const int rows = frame.y_end - frame.y_begin;
     if (rows <= 0) return;
     int bands = pool_->threads() == 1 ? 1 : pool_->threads() * kBandsPerThread;
@@ -65,7 +111,7 @@ void RenderEngine::band_pass(const FrameRows& frame, bool clear,
         if (clear)
             memset(frame.pixels + size_t(band.y_begin) * frame.width, 0,
                    size_t(band.y_end - band.y_begin) * frame.width * 4);
-        if (draw) draw(band, slots_[slot]->draw);
+        if (draw) draw(band, *slots_[slot]);
     });
 }
 
@@ -75,8 +121,9 @@ void RenderEngine::clear_frame(const FrameRows& frame) {
 
 void RenderEngine::draw_base_frame(const FrameRows& frame, const DataSet& data,
                                    const ViewRect& rect, bool bilinear, const PixelKernels& k) {
-    band_pass(frame, true, [&](const FrameRows& band, DrawScratch& scratch) {
-        k.draw_base(band, rect, data.base_tex_packed, bilinear, scratch);
+    // The level-1 kernels write every pixel of their rows.
+    band_pass(frame, false, [&](const FrameRows& band, Slot& s) {
+        k.draw_base(band, rect, data.base_tex_packed, bilinear, s.draw);
     });
 }
 
@@ -122,13 +169,15 @@ void RenderEngine::draw_tile_frame(const FrameRows& frame, const DataSet& data,
             if (caching) cache_.insert(tile_key(j.sub, j.level, j.index, j.residuals), out);
             chunk_refs_[i] = std::move(out);
         });
-        band_pass(frame, first, [&](const FrameRows& band, DrawScratch& scratch) {
+        band_pass(frame, false, [&](const FrameRows& band, Slot& s) {
+            if (first) clear_uncovered(band, tiles, s.covered_from, s.covered_to);
             for (int i = 0; i < n; ++i) {
                 const FrameTile& t = tiles[begin + i];
-                int top, bottom;
-                tile_row_span(t.corners, top, bottom);
-                if (bottom < band.y_begin || top >= band.y_end) continue;
-                k.draw_tile(band, t.corners, chunk_refs_[i]->words, bilinear, scratch);
+                int x0, x1, y0, y1;
+                if (!tile_screen_rect(t.corners, band.width, band.height, x0, x1, y0, y1) ||
+                    y1 <= band.y_begin || y0 >= band.y_end)
+                    continue;
+                k.draw_tile(band, t.corners, chunk_refs_[i]->words, bilinear, s.draw);
             }
         });
         first = false;

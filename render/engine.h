@@ -9,7 +9,7 @@
 //      chunk that reaches it, in the frame's order, and only into its own rows.
 // Every pixel is therefore written by the same tiles in the same order as on one thread, so the
 // frame is identical, pixel for pixel, for any number of threads and with or without the cache.
-// The first band pass of a frame also clears the band's rows.
+// The first band pass of a frame also clears the pixels of the band that no tile will draw.
 //
 // Between frames the workers may fill the cache with tiles the frame after next will need (a
 // flight's path is known in advance), one tile per idle step, so a frame never waits for more
@@ -50,6 +50,7 @@ class RenderEngine {
     int threads() const { return pool_->threads(); }
     bool cache_on() const { return cache_.budget() >= TileCache::kEntryBytes; }
     TileCache& cache() { return cache_; }
+    const TileCache& cache() const { return cache_; }
 
     // The frame buffer is `frame` (width x height packed pixels); `data` and the kernel table `k`
     // must not change during the call. Each clears the frame first.
@@ -71,7 +72,7 @@ class RenderEngine {
     struct Slot;  // one thread's scratch
     bool prefetch_step(int slot);
     void band_pass(const FrameRows& frame, bool clear,
-                   const std::function<void(const FrameRows&, DrawScratch&)>& draw);
+                   const std::function<void(const FrameRows&, Slot&)>& draw);
 
     // Tiles are cached for one kernel table: all tables make the same tiles, but a frame drawn
     // with the reference kernels must really run them (tests, bench --baseline).

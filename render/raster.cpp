@@ -59,13 +59,16 @@ TileCorners project_tile_corners(int tx, int tz) {
     return c;
 }
 
-void tile_row_span(const TileCorners& c, int& first, int& last) {
-    first = 1;
-    last = 0;
-    if (!corners_usable(c)) return;
+bool tile_screen_rect(const TileCorners& c, int width, int height, int& x0, int& x1, int& y0,
+                      int& y1) {
+    if (!corners_usable(c)) return false;
     const TileSpan s = tile_span(c);
-    first = s.iy0;
-    last = s.iy1;
+    if (s.iy0 > s.iy1) return false;
+    x0 = s.ix0 > 0 ? s.ix0 : 0;
+    x1 = s.ix1 < width ? s.ix1 : width;
+    y0 = s.iy0 > 0 ? s.iy0 : 0;
+    y1 = s.iy1 < height ? s.iy1 + 1 : height;
+    return x0 < x1 && y0 < y1;
 }
 
 void pack_tile_words(const uint8_t* tile, int stride, uint32_t* padded) {
@@ -88,6 +91,8 @@ DrawScratch::~DrawScratch() {
     free(wide);
     free(rows[0]);
     free(rows[1]);
+    free(safe);
+    free(special);
 }
 
 bool DrawScratch::reserve(int n) {
@@ -102,7 +107,8 @@ bool DrawScratch::reserve(int n) {
     };
     const size_t lanes = size_t(n + 4) * 4;
     if (!(grow(offset, size_t(n)) && grow(weight, size_t(n)) && grow(extra, size_t(n)) &&
-          grow(wide, lanes) && grow(rows[0], lanes) && grow(rows[1], lanes)))
+          grow(wide, lanes) && grow(rows[0], lanes) && grow(rows[1], lanes) &&
+          grow(safe, size_t(n)) && grow(special, size_t(n))))
         return false;
     capacity_ = n;
     return true;
@@ -160,6 +166,7 @@ void draw_base_rows_plain(const FrameRows& f, const ViewRect& r, const RawImage*
             for (int x = 0; x < W; ++x) {
                 const float wx = r.x0 + kx, wz = r.z0 + kz;
                 kx += dx;
+                f.pixels[size_t(y) * W + x] = 0;  // black outside the image
                 if (!inside_open(wx, kLevel1Width) || !inside_open(wz, kLevel1Height)) continue;
                 const int ix = int(wx), iz = int(wz);
                 const RawImage& t = textures[(ix >> 10) + 4 * (iz >> 10)];

@@ -27,9 +27,10 @@ struct TileCorners {
 // The corners of world tile (tx, tz) of the current level (current_scale) for the camera and the
 // window of this frame (ipos, view_matrix, frame_width, frame_height).
 TileCorners project_tile_corners(int tx, int tz);
-// Screen rows a tile with these corners can touch: [first, last], both inclusive; empty (first
-// > last) when the corners are unusable (far outside any window, or not finite).
-void tile_row_span(const TileCorners& c, int& first, int& last);
+// The pixels a tile kernel writes for a tile with these corners in a width x height frame:
+// columns [x0, x1) of rows [y0, y1), every one of them. False when it writes nothing.
+bool tile_screen_rect(const TileCorners& c, int width, int height, int& x0, int& x1, int& y0,
+                      int& y1);
 
 // ---- Drawing kernels ----------------------------------------------------------------------------
 // Each kernel draws into the rows [y_begin, y_end) of a frame of width x height packed pixels and
@@ -65,7 +66,10 @@ class DrawScratch {
     int16_t* weight = nullptr;              // level 1: horizontal weight
     int32_t* extra = nullptr;               // level 1: sub-image column
     int16_t* wide = nullptr;                // tiles: horizontal weight repeated in four lanes
-    int16_t* rows[2] = {nullptr, nullptr};  // tiles: two horizontally blended tile rows
+    int16_t* rows[2] = {nullptr, nullptr};  // two horizontally blended tile or texture rows
+    int32_t* safe = nullptr;                // level 1: sub-image column * 1024 + pixel that is
+                                            // safe to read with its right neighbour
+    int32_t* special = nullptr;             // level 1: columns not blended (outside, last pixel)
 
   private:
     int capacity_ = 0;
@@ -76,7 +80,8 @@ void draw_tile_rows_plain(const FrameRows& rows, const TileCorners& corners, con
                           bool bilinear, DrawScratch& scratch);
 void draw_tile_rows_sse2(const FrameRows& rows, const TileCorners& corners, const uint32_t* tile,
                          bool bilinear, DrawScratch& scratch);  // x86-64 builds only
-// Level 1: the view rectangle from the eight packed base textures.
+// Level 1: the view rectangle from the eight packed base textures. Writes every pixel of the
+// rows: black where the image does not reach, so the frame needs no clearing first.
 void draw_base_rows_plain(const FrameRows& rows, const ViewRect& rect,
                           const RawImage* packed_textures, bool bilinear, DrawScratch& scratch);
 void draw_base_rows_sse2(const FrameRows& rows, const ViewRect& rect,

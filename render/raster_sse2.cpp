@@ -25,19 +25,6 @@ inline __m128i lerp16(__m128i a, __m128i b, __m128i w) {
     return _mm_add_epi16(a, _mm_mulhi_epi16(d, w));
 }
 
-// Bilinear sample of four packed words: p holds (top-left, top-right), q (bottom-left,
-// bottom-right) in its low 64 bits.
-inline uint32_t bilinear(__m128i p, __m128i q, __m128i wu, __m128i wv) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i pq = _mm_unpacklo_epi32(p, q);  // tl, bl, tr, br
-    const __m128i left = _mm_unpacklo_epi8(pq, zero);
-    const __m128i right = _mm_unpackhi_epi8(pq, zero);
-    const __m128i top_bottom =
-        _mm_min_epi16(_mm_max_epi16(lerp16(left, right, wu), zero), _mm_set1_epi16(255));
-    const __m128i r = lerp16(top_bottom, _mm_unpackhi_epi64(top_bottom, top_bottom), wv);
-    return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
-}
-
 inline __m128i load_pair(const uint32_t* p) {
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
@@ -144,45 +131,114 @@ void draw_base_rows_sse2(const FrameRows& f, const ViewRect& r, const RawImage* 
     const float dz = float((double(r.z1) - double(r.z0)) / (H - 1));
     if (!columns.reserve(W)) return;
     // Column tables: the accumulator restarts at 0 in every row, so each column's position is
-    // the same in every row. extra = sub-image column, or -1 where nothing is drawn.
+    // the same in every row. extra = sub-image column, or -1 where nothing is drawn. `special`
+    // lists the columns that are not blended: outside the image, and each texture's last pixel,
+    // which is looked up, never blended with the neighbouring texture.
+    int specials = 0;
     {
         float kx = 0.0f;
         for (int x = 0; x < W; ++x, kx += dx) {
             const float wx = r.x0 + kx;
+            int16_t w = 0;
             if (!inside_open(wx, kLevel1Width)) {
                 columns.extra[x] = -1;
-                continue;
+                columns.safe[x] = 0;
+                columns.special[specials++] = x;
+            } else {
+                const int ix = int(wx);
+                columns.extra[x] = ix >> 10;
+                columns.offset[x] = ix & 1023;
+                w = int16_t(weight_of(wx, ix));
+                const bool last = (ix & 1023) + 1 >= kBaseTexSize;
+                columns.safe[x] = (ix >> 10) * 1024 + (last ? kBaseTexSize - 2 : ix & 1023);
+                if (last) columns.special[specials++] = x;
             }
-            const int ix = int(wx);
-            columns.extra[x] = ix >> 10;
-            columns.offset[x] = ix & 1023;
-            columns.weight[x] = int16_t(weight_of(wx, ix));
+            for (int k = 0; k < 4; ++k) columns.wide[4 * x + k] = w;
         }
     }
+    // Bilinear sampling is separable here too: the horizontal blend of a texture row depends only
+    // on the column, so each row of the level-1 image is blended once for all screen columns and
+    // reused by every screen row that samples it, as the upper or the lower row. The horizontal
+    // blend, its saturation and the vertical blend are the same 16-bit steps as lerp_pixel's, so
+    // the pixels are the same. Special columns are blended too (from a safe place, the values
+    // are never used) and then written on their own.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i max255 = _mm_set1_epi16(255);
+    int cached[2] = {-1, -1};  // level-1 image row held by columns.rows[row & 1]
+    auto blend_row = [&](int image_row) {
+        int16_t* dst = columns.rows[image_row & 1];
+        cached[image_row & 1] = image_row;
+        const int sub_row = image_row >> 10, pz = image_row & 1023;
+        const uint32_t* row[kSubImageColumns];
+        for (int c = 0; c < kSubImageColumns; ++c)
+            row[c] = reinterpret_cast<const uint32_t*>(textures[c + 4 * sub_row].data) +
+                     size_t(pz) * kBaseTexSize;
+        auto at = [&](int x) {
+            const int s = columns.safe[x];
+            return load_pair(row[s >> 10] + (s & 1023));
+        };
+        auto clamp = [&](__m128i v) { return _mm_min_epi16(_mm_max_epi16(v, zero), max255); };
+        int x = 0;
+        for (; x + 2 <= W; x += 2) {
+            const __m128i p = _mm_unpacklo_epi32(at(x), at(x + 1));
+            const __m128i w =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns.wide + 4 * x));
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i*>(dst + 4 * x),
+                clamp(lerp16(_mm_unpacklo_epi8(p, zero), _mm_unpackhi_epi8(p, zero), w)));
+        }
+        if (x < W) {
+            const __m128i p = _mm_unpacklo_epi8(at(x), zero);
+            const __m128i w =
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(columns.wide + 4 * x));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 4 * x),
+                             clamp(lerp16(p, _mm_unpackhi_epi64(p, p), w)));
+        }
+    };
+    auto texel = [&](int x, int sub_row, int pz) -> uint32_t {
+        const int sub_col = columns.extra[x];
+        if (sub_col < 0) return 0;
+        const RawImage& t = textures[sub_col + 4 * sub_row];
+        return reinterpret_cast<const uint32_t*>(t.data)[size_t(pz) * t.w + columns.offset[x]];
+    };
     const int y_stop = f.y_end < H ? f.y_end : H;
     float kz = 0.0f;
     for (int y = 0; y < y_stop; ++y, kz += dz) {
         if (y < f.y_begin) continue;
+        uint32_t* out = f.pixels + size_t(y) * W;
         const float wz = r.z0 + kz;
-        if (!inside_open(wz, kLevel1Height)) continue;
+        if (!inside_open(wz, kLevel1Height)) {
+            memset(out, 0, size_t(W) * 4);
+            continue;
+        }
         const int iz = int(wz);
         const int sub_row = iz >> 10, pz = iz & 1023;
+        if (!bilinear_on || pz + 1 >= kBaseTexSize) {
+            // Nearest sampling, or a texture's last row: every pixel looked up.
+            for (int x = 0; x < W; ++x) out[x] = texel(x, sub_row, pz);
+            continue;
+        }
+        if (cached[iz & 1] != iz) blend_row(iz);
+        if (cached[(iz + 1) & 1] != iz + 1) blend_row(iz + 1);
+        const int16_t* top = columns.rows[iz & 1];
+        const int16_t* bottom = columns.rows[(iz + 1) & 1];
         const __m128i wv = _mm_set1_epi16(int16_t(weight_of(wz, iz)));
-        uint32_t* out = f.pixels + size_t(y) * W;
-        for (int x = 0; x < W; ++x) {
-            const int sub_col = columns.extra[x];
-            if (sub_col < 0) continue;
-            const RawImage& t = textures[sub_col + 4 * sub_row];
-            const int px = columns.offset[x];
-            if (px >= t.w || pz >= t.h) continue;
-            const uint32_t* p = reinterpret_cast<const uint32_t*>(t.data) + size_t(pz) * t.w + px;
-            // Each sub-image is sampled on its own: its last column and row are looked up, not
-            // blended with the neighbouring texture.
-            if (bilinear_on && px + 1 < t.w && pz + 1 < t.h)
-                out[x] = bilinear(load_pair(p), load_pair(p + t.w),
-                                  _mm_set1_epi16(columns.weight[x]), wv);
-            else
-                out[x] = *p;
+        auto blend = [&](int x) {
+            return lerp16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * x)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 4 * x)), wv);
+        };
+        int x = 0;
+        for (; x + 4 <= W; x += 4)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                             _mm_packus_epi16(blend(x), blend(x + 2)));
+        for (; x < W; ++x) {
+            const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + 4 * x));
+            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + 4 * x));
+            out[x] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lerp16(t, b, wv), t)));
+        }
+        for (int i = 0; i < specials; ++i) {
+            const int sx = columns.special[i];
+            out[sx] = texel(sx, sub_row, pz);
         }
     }
 }

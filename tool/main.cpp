@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     CLI::App app{"quorvik-tool: build, import, verify, render and benchmark QUORVIK data sets"};
     app.require_subcommand(1);
     register_render_commands(app);
+    register_bench_command(app);
     register_dataset_commands(app);
     CLI11_PARSE(app, argc, argv);
     fflush(stdout);
