@@ -3,10 +3,11 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 WORLD      ?= $(BUILD)/world
 
-.PHONY: all deps build build-asan run data test test-asan fuzz soak bench format clean
+.PHONY: all deps build build-asan build-tsan run data test test-asan tsan fuzz soak bench format clean
 
 all: build
 
@@ -21,6 +22,15 @@ build-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVIK_SANITIZE=ON -DQUORVIK_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+# ThreadSanitizer: only the multi-threaded render engine's tests are built and run here.
+build-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVIK_TSAN=ON \
+	  -DQUORVIK_VIEWER=OFF -DQUORVIK_TOOL=OFF -DQUORVIK_BENCH=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quorvik_engine_test
+
+tsan: build-tsan
+	scripts/run-tsan.sh $(TSAN_BUILD)
+
 # The default data set, made once.
 data: build
 	@scripts/make-data.sh $(BUILD) $(WORLD)
@@ -28,8 +38,8 @@ data: build
 run: data
 	cd $(WORLD) && ../quorvik
 
-test: build build-asan
-	scripts/run-tests.sh $(BUILD) $(ASAN_BUILD)
+test: build build-asan build-tsan
+	scripts/run-tests.sh $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
 
 fuzz:
 	scripts/fuzz.sh
@@ -44,4 +54,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

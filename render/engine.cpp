@@ -242,7 +242,22 @@ bool RenderEngine::prefetch_step(int slot) {
     return !prefetch_queue_.empty();
 }
 
+void RenderEngine::release() {
+    cancel_prefetch();
+    cache_.clear();
+    for (auto& slot : slots_) slot->own.clear();
+}
+
+namespace {
+RenderEngine* g_engine = nullptr;
+}  // namespace
+
 RenderEngine& render_engine() {
     static RenderEngine engine;
+    g_engine = &engine;
     return engine;
+}
+
+void release_render_engine() {
+    if (g_engine) g_engine->release();
 }

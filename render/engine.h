@@ -64,6 +64,8 @@ class RenderEngine {
     // skipping those already held; replaces any earlier list. Needs the cache and a worker.
     void prefetch(const DataSet& data, std::vector<TileJob> jobs, const PixelKernels& k);
     void cancel_prefetch();
+    // Stops prefetching and frees every cached and per-frame tile.
+    void release();
     size_t prefetch_pending() const;
     // Tiles made by prefetching since the engine was configured.
     uint64_t prefetched() const;
@@ -95,3 +97,6 @@ class RenderEngine {
 
 // The viewer's engine (and quorvik-tool's): every core, the default cache, until configured.
 RenderEngine& render_engine();
+// Stops the viewer's engine's idle work and empties its cache, if the engine exists: the exit
+// routine calls it before the data set the workers read is released.
+void release_render_engine();

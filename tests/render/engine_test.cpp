@@ -305,6 +305,16 @@ TEST_F(Engine, PrefetchingFillsTheCacheWithTheFlightsNextTiles) {
                          true};
     prefetch_flight(render_engine(), viewer_data, look, kernels());
     EXPECT_GT(render_engine().prefetch_pending(), 0u);
+    // Frames drawn while the workers prefetch (each frame's job waits for at most one step)
+    // share the cache with them and are still the reference frames.
+    for (uint32_t ms : {0u, 80u}) {
+        const FlightPoint p = flight_point(from, to, look.rho, look.velocity, look.dt, ms);
+        const View v{"flight, during prefetching", 320, 240, p.x, p.y, p.z, 1, 1, 0};
+        const std::vector<uint32_t> want = reference_frame(v);
+        render_engine().cache().clear();
+        prefetch_flight(render_engine(), viewer_data, look, kernels());
+        EXPECT_EQ(differing(engine_frame(v), want), 0u) << ms << " ms";
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (render_engine().prefetch_pending() > 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
