@@ -93,6 +93,7 @@ DrawScratch::~DrawScratch() {
     free(rows[1]);
     free(safe);
     free(special);
+    free(texels);
 }
 
 bool DrawScratch::reserve(int n) {
@@ -108,7 +109,7 @@ bool DrawScratch::reserve(int n) {
     const size_t lanes = size_t(n + 4) * 4;
     if (!(grow(offset, size_t(n)) && grow(weight, size_t(n)) && grow(extra, size_t(n)) &&
           grow(wide, lanes) && grow(rows[0], lanes) && grow(rows[1], lanes) &&
-          grow(safe, size_t(n)) && grow(special, size_t(n))))
+          grow(safe, size_t(n)) && grow(special, size_t(n)) && grow(texels, size_t(n))))
         return false;
     capacity_ = n;
     return true;

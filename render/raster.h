@@ -70,6 +70,8 @@ class DrawScratch {
     int32_t* safe = nullptr;                // level 1: sub-image column * 1024 + pixel that is
                                             // safe to read with its right neighbour
     int32_t* special = nullptr;             // level 1: columns not blended (outside, last pixel)
+    const uint32_t** texels = nullptr;      // level 1: each column's safe texel in row 0 of its
+                                            // texture, for the sub-image row being drawn
 
   private:
     int capacity_ = 0;

@@ -131,9 +131,20 @@ void draw_base_rows_sse2(const FrameRows& f, const ViewRect& r, const RawImage* 
     const float dz = float((double(r.z1) - double(r.z0)) / (H - 1));
     if (!columns.reserve(W)) return;
     // Column tables: the accumulator restarts at 0 in every row, so each column's position is
-    // the same in every row. extra = sub-image column, or -1 where nothing is drawn. `special`
-    // lists the columns that are not blended: outside the image, and each texture's last pixel,
-    // which is looked up, never blended with the neighbouring texture.
+    // the same in every row. extra = sub-image column, or -1 where nothing is drawn. The columns
+    // inside the image are [in_begin, in_end); those before and after are black. `special` lists
+    // the columns in between that are not blended: each texture's last pixel, which is looked up,
+    // never blended with the neighbouring texture (and any column outside, should the positions
+    // not be monotonic).
+    int in_begin = W, in_end = 0;
+    {
+        float kx = 0.0f;
+        for (int x = 0; x < W; ++x, kx += dx)
+            if (inside_open(r.x0 + kx, kLevel1Width)) {
+                if (in_begin == W) in_begin = x;
+                in_end = x + 1;
+            }
+    }
     int specials = 0;
     {
         float kx = 0.0f;
@@ -143,7 +154,7 @@ void draw_base_rows_sse2(const FrameRows& f, const ViewRect& r, const RawImage* 
             if (!inside_open(wx, kLevel1Width)) {
                 columns.extra[x] = -1;
                 columns.safe[x] = 0;
-                columns.special[specials++] = x;
+                if (x >= in_begin && x < in_end) columns.special[specials++] = x;
             } else {
                 const int ix = int(wx);
                 columns.extra[x] = ix >> 10;
@@ -165,21 +176,25 @@ void draw_base_rows_sse2(const FrameRows& f, const ViewRect& r, const RawImage* 
     const __m128i zero = _mm_setzero_si128();
     const __m128i max255 = _mm_set1_epi16(255);
     int cached[2] = {-1, -1};  // level-1 image row held by columns.rows[row & 1]
+    int pointed_row = -1;      // sub-image row columns.texels points into
     auto blend_row = [&](int image_row) {
         int16_t* dst = columns.rows[image_row & 1];
         cached[image_row & 1] = image_row;
         const int sub_row = image_row >> 10, pz = image_row & 1023;
-        const uint32_t* row[kSubImageColumns];
-        for (int c = 0; c < kSubImageColumns; ++c)
-            row[c] = reinterpret_cast<const uint32_t*>(textures[c + 4 * sub_row].data) +
-                     size_t(pz) * kBaseTexSize;
-        auto at = [&](int x) {
-            const int s = columns.safe[x];
-            return load_pair(row[s >> 10] + (s & 1023));
-        };
+        if (sub_row != pointed_row) {
+            pointed_row = sub_row;
+            for (int x = in_begin; x < in_end; ++x) {
+                const int s = columns.safe[x];
+                columns.texels[x] =
+                    reinterpret_cast<const uint32_t*>(textures[(s >> 10) + 4 * sub_row].data) +
+                    (s & 1023);
+            }
+        }
+        const size_t row_offset = size_t(pz) * kBaseTexSize;
+        auto at = [&](int x) { return load_pair(columns.texels[x] + row_offset); };
         auto clamp = [&](__m128i v) { return _mm_min_epi16(_mm_max_epi16(v, zero), max255); };
-        int x = 0;
-        for (; x + 2 <= W; x += 2) {
+        int x = in_begin;
+        for (; x + 2 <= in_end; x += 2) {
             const __m128i p = _mm_unpacklo_epi32(at(x), at(x + 1));
             const __m128i w =
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns.wide + 4 * x));
@@ -187,7 +202,7 @@ void draw_base_rows_sse2(const FrameRows& f, const ViewRect& r, const RawImage* 
                 reinterpret_cast<__m128i*>(dst + 4 * x),
                 clamp(lerp16(_mm_unpacklo_epi8(p, zero), _mm_unpackhi_epi8(p, zero), w)));
         }
-        if (x < W) {
+        if (x < in_end) {
             const __m128i p = _mm_unpacklo_epi8(at(x), zero);
             const __m128i w =
                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(columns.wide + 4 * x));
@@ -213,9 +228,15 @@ void draw_base_rows_sse2(const FrameRows& f, const ViewRect& r, const RawImage* 
         }
         const int iz = int(wz);
         const int sub_row = iz >> 10, pz = iz & 1023;
+        if (in_begin >= in_end) {
+            memset(out, 0, size_t(W) * 4);
+            continue;
+        }
+        memset(out, 0, size_t(in_begin) * 4);
+        memset(out + in_end, 0, size_t(W - in_end) * 4);
         if (!bilinear_on || pz + 1 >= kBaseTexSize) {
             // Nearest sampling, or a texture's last row: every pixel looked up.
-            for (int x = 0; x < W; ++x) out[x] = texel(x, sub_row, pz);
+            for (int x = in_begin; x < in_end; ++x) out[x] = texel(x, sub_row, pz);
             continue;
         }
         if (cached[iz & 1] != iz) blend_row(iz);
@@ -227,11 +248,11 @@ void draw_base_rows_sse2(const FrameRows& f, const ViewRect& r, const RawImage* 
             return lerp16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * x)),
                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 4 * x)), wv);
         };
-        int x = 0;
-        for (; x + 4 <= W; x += 4)
+        int x = in_begin;
+        for (; x + 4 <= in_end; x += 4)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
                              _mm_packus_epi16(blend(x), blend(x + 2)));
-        for (; x < W; ++x) {
+        for (; x < in_end; ++x) {
             const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + 4 * x));
             const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + 4 * x));
             out[x] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lerp16(t, b, wv), t)));
