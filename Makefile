@@ -5,8 +5,9 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 WORLD      ?= $(BUILD)/world
+PREFIX     ?= /usr/local
 
-.PHONY: all deps build build-asan run data test test-asan fuzz soak bench format clean
+.PHONY: all deps build build-asan run data install uninstall test test-asan fuzz soak bench format clean
 
 all: build
 
@@ -26,7 +27,16 @@ data: build
 	@scripts/make-data.sh $(BUILD) $(WORLD)
 
 run: data
-	cd $(WORLD) && ../quorvik
+	$(BUILD)/quorvik $(WORLD)
+
+# Installs quorvik, quorvik-tool, their manual pages and the desktop entry under PREFIX
+# (DESTDIR=... stages the install); the files written are listed in $(BUILD)/installed-files.txt,
+# which `make uninstall` removes.
+install: build
+	DESTDIR="$(DESTDIR)" scripts/install.sh $(BUILD) "$(PREFIX)"
+
+uninstall:
+	scripts/uninstall.sh $(BUILD)/installed-files.txt
 
 test: build build-asan
 	scripts/run-tests.sh $(BUILD) $(ASAN_BUILD)
