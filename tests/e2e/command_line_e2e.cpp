@@ -22,6 +22,9 @@ ViewerRun run_without_display(const std::vector<std::string>& args, Prepare prep
     e2e::SessionOptions options;
     options.fixture = false;
     options.private_display = false;
+    // Only the whole output is read, after the exit; and stdbuf's preloaded library would come
+    // before the sanitizer build's runtime.
+    options.line_buffered = false;
     e2e::Session s(options);
     s.unset_env("DISPLAY");
     prepare(s.workdir());

@@ -68,6 +68,23 @@ void wheel(e2e::Session& s, unsigned long window, int x, int y, int notches) {
                 notches > 0 ? "4" : "5"});
 }
 
+// Starts the viewer and waits for its first frames; returns the drawing window (0 on failure,
+// with the failure recorded).
+unsigned long start_viewer(e2e::Session& s) {
+    if (!s.start() || !s.wait_until_running()) {
+        ADD_FAILURE() << "the viewer did not start: " << s.err();
+        return 0;
+    }
+    return s.viewer_window();
+}
+
+// Quits with q, which must end the viewer with status 0.
+void quit(e2e::Session& s) {
+    s.key("q");
+    const e2e::ExitResult r = s.wait_exit();
+    EXPECT_TRUE(r.exited_with(0)) << r.describe();
+}
+
 // Opens the viewer with `args`, checks that it loads the fixture from `folder` (as the log must
 // name it) and shows the start camera's frame, runs `check` and quits.
 void expect_opens(
@@ -81,9 +98,7 @@ void expect_opens(
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(differing_frame(s, s.viewer_window(), expected), 0)
         << "the first frames are not the start camera's";
-    s.key("q");
-    const e2e::ExitResult r = s.wait_exit();
-    EXPECT_TRUE(r.exited_with(0)) << r.describe();
+    quit(s);
     std::string log;
     e2e::split_banner(s.out(), log);
     EXPECT_EQ(log, e2e::expected_log(earth + "/ezw_data", folder) + e2e::kClosingLines);
@@ -129,9 +144,8 @@ TEST(ViewerDir, TheEzwDataFolderItselfWithAToolkitOption) {
 TEST(ViewerMouse, DragPansExactlyAndTheMinimapKeepsItsClick) {
     QUORVIK_E2E_REQUIRE_X();
     e2e::Session s;
-    ASSERT_TRUE(s.start());
-    ASSERT_TRUE(s.wait_until_running()) << s.err();
-    const unsigned long w = s.viewer_window();
+    const unsigned long w = start_viewer(s);
+    ASSERT_NE(w, 0ul);
     s.raise(w);
     s.mouse_move(w, 400, 300);
     s.button_down();
@@ -176,16 +190,14 @@ TEST(ViewerMouse, DragPansExactlyAndTheMinimapKeepsItsClick) {
     EXPECT_NEAR(cz, kStartZ, 40.0f);
     EXPECT_EQ(cy, kStartHeight);
 
-    s.key("q");
-    EXPECT_TRUE(s.wait_exit().exited_with(0));
+    quit(s);
 }
 
 TEST(ViewerMouse, WheelZoomsAboutThePointerWithinTheHeightLimits) {
     QUORVIK_E2E_REQUIRE_X();
     e2e::Session s;
-    ASSERT_TRUE(s.start());
-    ASSERT_TRUE(s.wait_until_running()) << s.err();
-    const unsigned long w = s.viewer_window();
+    const unsigned long w = start_viewer(s);
+    ASSERT_NE(w, 0ul);
     s.raise(w);
     // Out first, so that a pixel (height / 512) spans more than the print-out's last digit.
     wheel(s, w, 256, 256, -5);
@@ -213,8 +225,7 @@ TEST(ViewerMouse, WheelZoomsAboutThePointerWithinTheHeightLimits) {
     ASSERT_TRUE(read_camera(s, x1, h1, z1));
     EXPECT_EQ(h1, 131072.0f);
 
-    s.key("q");
-    EXPECT_TRUE(s.wait_exit().exited_with(0));
+    quit(s);
 }
 
 // Fullscreen at the desktop's size (the test display's 1280 x 1024) and back; the frame buffer
@@ -222,8 +233,7 @@ TEST(ViewerMouse, WheelZoomsAboutThePointerWithinTheHeightLimits) {
 TEST(ViewerKeys, F11TogglesFullscreenAndBack) {
     QUORVIK_E2E_REQUIRE_X();
     e2e::Session s;
-    ASSERT_TRUE(s.start());
-    ASSERT_TRUE(s.wait_until_running()) << s.err();
+    ASSERT_NE(start_viewer(s), 0ul);
     // The panel out of the picture, so that the screen shows only the drawing.
     const unsigned long panel = s.wait_for_panel_window();
     ASSERT_NE(panel, 0ul);
@@ -254,8 +264,7 @@ TEST(ViewerKeys, F11TogglesFullscreenAndBack) {
     EXPECT_EQ(s.out().substr(before),
               "\n\t REALLOC \nRESIZED: desired: 512 512  actually: 512 512\n");
 
-    s.key("q");
-    EXPECT_TRUE(s.wait_exit().exited_with(0));
+    quit(s);
 }
 
 // F12 saves the frame shown as a PNG in the working folder, under a name no file has: the files
@@ -267,8 +276,7 @@ TEST(ViewerKeys, F12SavesTheFrameWithoutOverwriting) {
     const Bytes decoy = {'d', 'e', 'c', 'o', 'y'};
     for (time_t t = now - 2; t < now + 180; ++t)
         write_file(s.workdir() + "/" + screenshot_name(t, 0), decoy);
-    ASSERT_TRUE(s.start());
-    ASSERT_TRUE(s.wait_until_running()) << s.err();
+    ASSERT_NE(start_viewer(s), 0ul);
 
     s.key("F12");  // held: the key repeats must not save again
     ASSERT_TRUE(s.wait_for_output("saved ")) << s.err();
@@ -303,8 +311,7 @@ TEST(ViewerKeys, F12SavesTheFrameWithoutOverwriting) {
     for (time_t t = now - 2; t < now + 180; ++t)
         ASSERT_EQ(read_file(s.workdir() + "/" + screenshot_name(t, 0)), decoy);
 
-    s.key("q");
-    EXPECT_TRUE(s.wait_exit().exited_with(0));
+    quit(s);
 }
 
 }  // namespace
