@@ -51,6 +51,11 @@ for page in quorvik quorvik-tool; do
     check "$page.1 formats without warnings" sh -c \
         "test -z \"\$(groff -man -Tascii -ww -z '$ROOT$PREFIX/share/man/man1/$page.1' 2>&1)\""
 done
+version=$("$BUILD/quorvik" --version | cut -d' ' -f2)
+for page in quorvik quorvik-tool; do
+    check "$page.1 carries version $version" \
+        grep -qF "\"QUORVIK $version\"" "$ROOT$PREFIX/share/man/man1/$page.1"
+done
 man_text quorvik > "$STAGE/quorvik.txt"
 for option in $("$BUILD/quorvik" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
     check "quorvik.1 documents $option" grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" "$STAGE/quorvik.txt"
