@@ -6,8 +6,9 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 WORLD      ?= $(BUILD)/world
+PREFIX     ?= /usr/local
 
-.PHONY: all deps build build-asan build-tsan run data test test-asan tsan fuzz soak bench format clean
+.PHONY: all deps build build-asan build-tsan run data install uninstall test test-asan tsan fuzz soak bench format clean
 
 all: build
 
@@ -36,7 +37,16 @@ data: build
 	@scripts/make-data.sh $(BUILD) $(WORLD)
 
 run: data
-	cd $(WORLD) && ../quorvik
+	$(BUILD)/quorvik $(WORLD)
+
+# Installs quorvik, quorvik-tool, their manual pages and the desktop entry under PREFIX
+# (DESTDIR=... stages the install); the files written are listed in $(BUILD)/installed-files.txt,
+# which `make uninstall` removes.
+install: build
+	DESTDIR="$(DESTDIR)" scripts/install.sh $(BUILD) "$(PREFIX)"
+
+uninstall:
+	scripts/uninstall.sh $(BUILD)/installed-files.txt
 
 test: build build-asan build-tsan
 	scripts/run-tests.sh $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

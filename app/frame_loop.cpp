@@ -7,6 +7,7 @@
 #include "app/frame_timing.h"
 #include "app/input.h"
 #include "app/settings.h"
+#include "app/viewer_events.h"
 #include "app/window.h"
 #include "camera/flight.h"
 #include "render/overlays.h"
@@ -34,6 +35,7 @@ void run_frame_loop() {
                 if (resize_window(event.resize.w, event.resize.h) < 0)
                     exit_program(1, "out of mem!");
             }
+            handle_viewer_event(event);
         }
 
         for (int i = 0; i < 10; ++i) g_main_context_iteration(nullptr, FALSE);
@@ -45,6 +47,7 @@ void run_frame_loop() {
         prefetch_for_flight(now);
         render_view();
         draw_overlays();
+        save_requested_screenshot();
         present_frame();
         SDL_Flip(screen);
 

@@ -46,8 +46,8 @@ bool parse_int(const std::string& text, long lo, long hi, int& out) {
 bool configure_engine(const char* command, const std::string& threads_text,
                       const std::string& cache_text) {
     int threads = 0, cache_mb = int(kDefaultCacheBytes >> 20);
-    if (!threads_text.empty() && !parse_int(threads_text, 0, 256, threads))
-        return fail(command, "--threads wants 0 (every core) .. 256, got '" + threads_text + "'") ==
+    if (!threads_text.empty() && !parse_int(threads_text, 0, 1024, threads))
+        return fail(command, "--threads wants 0 (every core) .. 1024, got '" + threads_text + "'") ==
                0;
     if (!cache_text.empty() && !parse_int(cache_text, 0, 1 << 20, cache_mb))
         return fail(command,

@@ -168,7 +168,7 @@ TEST_F(RenderTool, BenchFliesThereAndBack) {
     ASSERT_EQ(off.status, 0) << off.err;
     EXPECT_NE(off.out.find("1 thread, no tile cache"), std::string::npos) << off.out;
     EXPECT_EQ(off.out.find('%'), std::string::npos) << off.out;
-    for (const char* bad : {" --threads 300", " --cache-mb -1", " --pace x"}) {
+    for (const char* bad : {" --threads 3000", " --cache-mb -1", " --pace x"}) {
         const ToolRun r = tool("bench " + data() + bad);
         EXPECT_EQ(r.status, 1) << bad;
         EXPECT_NE(r.err.find(std::string(bad).substr(1, 6)), std::string::npos) << r.err;
