@@ -438,12 +438,13 @@ DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, boo
 DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t record_len,
                                              bool compressed, int max_passes, float* plane,
                                              ChannelDecodeInfo* info) {
-    // Fixed working storage, one set per thread (so is zerotree_flags), so that tiles can be
+    // Fixed working storage, one set per thread (the zerotree flags too), so that tiles can be
     // decoded with the reference on several threads at once.
     thread_local uint8_t dominant_buf[16388];
     thread_local uint8_t dom_symbols[4 * kMaxDominantBytes];
     thread_local uint8_t refine_bits[8 * kMaxSubordinateBytes];
     thread_local uint8_t insignificant_flags[kTileCoeffs];
+    thread_local uint8_t zerotree[kTileCoeffs];
 
     // 1-2. Record fields; plane to 0.0.
     for (int p = 0; p < kTileCoeffs; ++p) plane[p] = 0.0f;
@@ -469,10 +470,10 @@ DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t recor
     int k = 0;
     // 7. Passes.
     for (; k < max_passes && T >= 2; ++k) {
-        for (int p = 0; p < kTileCoeffs; ++p) zerotree_flags[p] = 1;
+        for (int p = 0; p < kTileCoeffs; ++p) zerotree[p] = 1;
         for (int w = 0; w < kTileCoeffs; ++w) {
             const int p = scan_order[w];
-            if (zerotree_flags[p] != 1 || insignificant_flags[p] != 1) continue;
+            if (zerotree[p] != 1 || insignificant_flags[p] != 1) continue;
             if (s >= 4 * D) {  // the streams ran out: stop this channel here
                 st = DecodeStatus::short_streams;
                 goto done;
@@ -481,12 +482,12 @@ DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t recor
             ++s;
             if (x == 0) {
                 if (p == 0) {
-                    zerotree_flags[0] = 0;
-                    clear_zerotree(1);
-                    clear_zerotree(64);
-                    clear_zerotree(65);
+                    zerotree[0] = 0;
+                    clear_zerotree_in(zerotree, 1);
+                    clear_zerotree_in(zerotree, 64);
+                    clear_zerotree_in(zerotree, 65);
                 } else {
-                    clear_zerotree(p);
+                    clear_zerotree_in(zerotree, p);
                 }
             } else if (x == 1 || x == 3) {
                 if (b >= 8 * S) {

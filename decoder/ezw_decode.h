@@ -54,7 +54,7 @@ DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, boo
 // The same, written as a plain step-by-step decoder (unpacked symbol and bit arrays, the
 // zerotree_flags / clear_zerotree walk, zlib's uncompress). Slow; the reference the fast
 // decoders are tested against. Uses the global scan_order (build_scan_order() must have run) and
-// this thread's zerotree_flags; its working storage is per thread, so threads may share it.
+// zerotree flags of its own; its working storage is per thread, so threads may share it.
 DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t record_len,
                                              bool compressed, int max_passes, float* plane,
                                              ChannelDecodeInfo* info = nullptr);

@@ -2,15 +2,16 @@
 // Coefficient scan order and zerotree flags of a 64 x 64 tile.
 #include <cstdint>
 
-// Coefficient scan order of a 64 x 64 tile (coarsest band first), and the zerotree flags the
-// reference decoder walks (one set per thread).
+// Coefficient scan order of a 64 x 64 tile (coarsest band first) and the zerotree flags.
 extern int32_t scan_order[4096];
-extern thread_local uint8_t zerotree_flags[4096];
+extern uint8_t zerotree_flags[4096];
 
 // Fills scan_order. Called once at start-up; cannot fail.
 void build_scan_order();
 // Clears zerotree_flags[p] and the flags of all descendants of p (p != 0); p >= 4096: nothing.
 void clear_zerotree(int p);
+// The same on another array of 4096 flags (the reference decoder keeps one per thread).
+void clear_zerotree_in(uint8_t* flags, int p);
 
 // Constant tables of the coefficient tree in scan-index space, for the fast decoder and the
 // encoder. Built on first use (thread-safe), independent of the globals above.

@@ -227,6 +227,19 @@ TEST_F(Engine, FramesEqualTheReferenceForAnyThreadsWithAndWithoutTheCache) {
     }
 }
 
+// The reference kernels keep their working storage per thread, so they too can make tiles on
+// every thread at once (the ThreadSanitizer build runs this).
+TEST_F(Engine, ReferenceKernelsOnManyThreadsDrawTheReferenceFrame) {
+    for (const View& v : {kViews[5], kViews[7]}) {
+        SCOPED_TRACE(v.what);
+        const std::vector<uint32_t> want = reference_frame(v);
+        render_engine().configure(8, 0);
+        force_reference_kernels(true);
+        EXPECT_EQ(differing(engine_frame(v), want), 0u);
+        force_reference_kernels(false);
+    }
+}
+
 TEST_F(Engine, ResidualSwitchNeverServesATileMadeUnderTheOtherSetting) {
     View on = kViews[5], off = kViews[5];
     off.residuals = 0;
