@@ -29,6 +29,26 @@ inline __m128i load_pair(const uint32_t* p) {
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
 
+// out[x] for x in [x_begin, x_end): the vertical blend, with weight wv, of two horizontally
+// blended rows (four 16-bit lanes per column, already saturated to bytes), packed to words.
+void blend_rows(const int16_t* top, const int16_t* bottom, int16_t weight, int x_begin, int x_end,
+                uint32_t* out) {
+    const __m128i wv = _mm_set1_epi16(weight);
+    auto blend = [&](int x) {
+        return lerp16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * x)),
+                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 4 * x)), wv);
+    };
+    int x = x_begin;
+    for (; x + 4 <= x_end; x += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         _mm_packus_epi16(blend(x), blend(x + 2)));
+    for (; x < x_end; ++x) {
+        const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + 4 * x));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + 4 * x));
+        out[x] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lerp16(t, b, wv), t)));
+    }
+}
+
 }  // namespace
 
 void draw_tile_rows_sse2(const FrameRows& f, const TileCorners& c, const uint32_t* tile,
@@ -105,22 +125,8 @@ void draw_tile_rows_sse2(const FrameRows& f, const TileCorners& c, const uint32_
         }
         if (cached[tv & 1] != tv) blend_row(tv);
         if (cached[(tv + 1) & 1] != tv + 1) blend_row(tv + 1);
-        const int16_t* top = columns.rows[tv & 1];
-        const int16_t* bottom = columns.rows[(tv + 1) & 1];
-        const __m128i wv = _mm_set1_epi16(int16_t(tv < 63 ? weight_of(v, tv) : 0));
-        auto blend = [&](int x) {
-            return lerp16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * x)),
-                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 4 * x)), wv);
-        };
-        int x = x_begin;
-        for (; x + 4 <= x_end; x += 4)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                             _mm_packus_epi16(blend(x), blend(x + 2)));
-        for (; x < x_end; ++x) {
-            const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + 4 * x));
-            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + 4 * x));
-            out[x] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lerp16(t, b, wv), t)));
-        }
+        blend_rows(columns.rows[tv & 1], columns.rows[(tv + 1) & 1],
+                   int16_t(tv < 63 ? weight_of(v, tv) : 0), x_begin, x_end, out);
     }
 }
 
@@ -241,22 +247,8 @@ void draw_base_rows_sse2(const FrameRows& f, const ViewRect& r, const RawImage* 
         }
         if (cached[iz & 1] != iz) blend_row(iz);
         if (cached[(iz + 1) & 1] != iz + 1) blend_row(iz + 1);
-        const int16_t* top = columns.rows[iz & 1];
-        const int16_t* bottom = columns.rows[(iz + 1) & 1];
-        const __m128i wv = _mm_set1_epi16(int16_t(weight_of(wz, iz)));
-        auto blend = [&](int x) {
-            return lerp16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 4 * x)),
-                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 4 * x)), wv);
-        };
-        int x = in_begin;
-        for (; x + 4 <= in_end; x += 4)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                             _mm_packus_epi16(blend(x), blend(x + 2)));
-        for (; x < in_end; ++x) {
-            const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + 4 * x));
-            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + 4 * x));
-            out[x] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lerp16(t, b, wv), t)));
-        }
+        blend_rows(columns.rows[iz & 1], columns.rows[(iz + 1) & 1], int16_t(weight_of(wz, iz)),
+                   in_begin, in_end, out);
         for (int i = 0; i < specials; ++i) {
             const int sx = columns.special[i];
             out[sx] = texel(sx, sub_row, pz);
