@@ -315,3 +315,38 @@ TEST(ViewerKeys, F12SavesTheFrameWithoutOverwriting) {
 }
 
 }  // namespace
+
+namespace {
+
+// Threads of a running process, from /proc.
+int process_threads(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+    return -1;
+}
+
+}  // namespace
+
+// --threads and --cache-mb reach the render engine: four threads make tiles where one did (three
+// more threads in the process), and the frame is the same with and without the cache.
+TEST(ViewerEngine, ThreadsAndCacheOptionsReachTheEngine) {
+    QUORVIK_E2E_REQUIRE_X();
+    int threads[2] = {0, 0};
+    const std::vector<std::string> runs[2] = {{"--threads", "1", "--cache-mb", "0"},
+                                              {"--threads=4", "--cache-mb=64"}};
+    for (int k = 0; k < 2; ++k) {
+        e2e::Session s;
+        ASSERT_TRUE(s.start(runs[k]));
+        ASSERT_TRUE(s.wait_until_running()) << s.err();
+        const e2e::Image expected = e2e::render_with_tool(s.workdir(), s.workdir(), kStartX,
+                                                          kStartHeight, kStartZ, 512, 512);
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(differing_frame(s, s.viewer_window(), expected), 0) << runs[k][1];
+        threads[k] = process_threads(s.pid());
+        quit(s);
+    }
+    ASSERT_GT(threads[0], 0);
+    EXPECT_EQ(threads[1] - threads[0], 3);
+}
