@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 WORLD      ?= $(BUILD)/world
 
-.PHONY: all deps build build-asan run data test test-asan fuzz soak bench format clean
+.PHONY: all deps build build-asan run data test test-asan fuzz soak bench rd format clean
 
 all: build
 
@@ -39,6 +39,11 @@ soak: data
 
 bench: build
 	scripts/bench.sh $(BUILD)
+
+# The encoder's rate-distortion curves on real photographs and on the world, every quality
+# (about ten minutes); bench/rd.sh BUILD alone runs three qualities.
+rd: build
+	bench/rd.sh $(BUILD) $(BUILD)/rd --full
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
