@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "store/data_set.h"
+#include "tool/builder/base_fit.h"
 #include "tool/builder/progress.h"
 #include "tool/builder/pyramid.h"
 
@@ -82,6 +83,10 @@ struct CodedLevelTile {
 };
 
 const char kChannelLetter[3] = {'R', 'G', 'B'};
+
+// libdeflate's level 12 makes the dominant streams about 2.5 % smaller than level 6 but takes
+// as long as the coding itself; 9 gains 0.4 %.
+constexpr int kZlibLevel = 6;
 
 class Builder {
   public:
@@ -201,6 +206,10 @@ class Builder {
         check_interrupt();
         progress_->advance(int64_t(fine) * fine);
         for (int l = t; l > 1; --l) decimate(src[l], src[l - 1], pool_);
+        // The base texture: the least-squares fit of level 2 through one upsampling step.
+        // Fitting a finer level through more steps gives the finer levels no more (measured on
+        // photographs) and costs far more time.
+        if (t >= 2) fit_base(src[2], 1, src[1], pool_);
         std::vector<uint8_t> base_rgb = interleave(src[1]);
         write_base(s, base_rgb, true);
 
@@ -232,7 +241,7 @@ class Builder {
             check_interrupt();
             CodedLevelTile& t = coded[size_t(i)];
             code_tile(src, pred, int(i % across) * 64, int(i / across) * 64, q, t.code);
-            for (int c = 0; c < 3; ++c) append_record(t.zlib[c], t.code.ch[c], true, 6);
+            for (int c = 0; c < 3; ++c) append_record(t.zlib[c], t.code.ch[c], true, kZlibLevel);
             progress_->advance(2 * 4096);
         });
         LevelReport& rep = report_.level[l];

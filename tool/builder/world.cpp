@@ -64,12 +64,19 @@ float fbm(uint32_t key, float x, float y, float wavelength, int octaves, float g
 }
 
 // A block of a field at one level; element (x, y) for x in [x0, x0 + w), y in [y0, y0 + h).
+// Every element is written before it is read (whole rows, all rows), so reset leaves them
+// unset: clearing hundreds of megabytes on one thread only to overwrite them was a tenth of a
+// build, and the pages are now first touched by the workers that fill them.
 struct Field {
     int x0 = 0, y0 = 0, w = 0, h = 0;
-    std::vector<float> v;
+    std::vector<float, HugePageAllocator<float>> v;
     void reset(int x0_, int y0_, int w_, int h_) {
         x0 = x0_, y0 = y0_, w = w_, h = h_;
-        v.assign(size_t(w) * h, 0.0f);
+        const size_t n = size_t(w) * h;
+        if (v.size() != n) {
+            decltype(v)().swap(v);
+            v.resize(n);
+        }
     }
     float* row(int y) { return v.data() + size_t(y - y0) * w - x0; }
     const float* row(int y) const { return v.data() + size_t(y - y0) * w - x0; }

@@ -1,0 +1,267 @@
+#include "tool/builder/rd_quant.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "decoder/lifting.h"
+#include "decoder/scan_order.h"
+#include "encoder/clones.h"
+
+namespace builder {
+namespace {
+
+// What one unit of Y, Cb or Cr becomes in red, green and blue together (squared): the viewer's
+// colour conversion adds Y to all three, 1.772 Cb and -0.34413 Cb to blue and green, 1.402 Cr
+// and -0.71414 Cr to red and green.
+double colour_gain(int ch) {
+    const double b = double(0.34413f), c = double(0.71414f), a = double(1.402f), e = double(1.772f);
+    return ch == 0 ? 3.0 : ch == 1 ? b * b + e * e : a * a + c * c;
+}
+
+struct Weights : CoefficientWeights {
+    Weights() {
+        // The transform is affine (its offsets do not depend on the plane): the pattern of
+        // coefficient p is the transform of a unit impulse less that of the zero plane.
+        const float* zero = inverse_wavelet_of_zero();
+        alignas(32) float plane[kTileCoeffs];
+        for (int p = 0; p < kTileCoeffs; ++p) {
+            std::memset(plane, 0, sizeof plane);
+            plane[p] = 1.0f;
+            inverse_wavelet(plane);
+            double e = 0;
+            for (int i = 0; i < kTileCoeffs; ++i) {
+                const double d = double(plane[i]) - double(zero[i]);
+                e += d * d;
+            }
+            for (int ch = 0; ch < 3; ++ch) w[ch][p] = float(e * colour_gain(ch));
+        }
+    }
+};
+
+// The cost of coding magnitude m as each grid value, least of all, or as 0. Grid values are
+// tried in a fixed order and only a strictly lower cost wins, so every caller agrees on ties.
+inline void best_value(float m, float w, const StartGrid& g, float price, float& best_v,
+                       float& best_j) {
+    best_v = 0.0f;
+    best_j = w * m * m;
+    for (int k = 0; k < g.passes; ++k) {
+        const float dl = m - g.lo[k], dh = m - g.hi[k];
+        const float jl = w * dl * dl + price, jh = w * dh * dh + price;
+        if (jl < best_j) best_j = jl, best_v = g.lo[k];
+        if (jh < best_j) best_j = jh, best_v = g.hi[k];
+    }
+}
+
+// With P passes, the starts 2^P..255 all run all P passes (the last at t0 >> (P - 1) >= 2); the
+// smaller ones run fewer and give nothing those do not. Grids by pass and start (every `step`-th
+// start from the lowest), one pass of every start a contiguous row, for the search across starts.
+constexpr int kMostPasses = 7;
+constexpr int kMostStarts = 256 - 2;
+struct StartTable {
+    int passes = 0, lowest = 0, step = 1, starts = 0;
+    float lo[kMostPasses][kMostStarts], hi[kMostPasses][kMostStarts];
+    StartTable(int p, int stride)
+        : passes(p), lowest(1 << p), step(stride), starts((256 - (1 << p) + stride - 1) / stride) {
+        for (int i = 0; i < starts; ++i) {
+            const StartGrid g(lowest + i * step, passes);
+            for (int k = 0; k < passes; ++k) lo[k][i] = g.lo[k], hi[k][i] = g.hi[k];
+        }
+    }
+};
+// The search samples every fourth start, then tries the neighbours of the best one.
+constexpr int kCoarseStep = 4;
+const StartTable& start_table(int passes) {
+    static const StartTable tables[kMostPasses] = {
+        StartTable(1, kCoarseStep), StartTable(2, kCoarseStep), StartTable(3, kCoarseStep),
+        StartTable(4, kCoarseStep), StartTable(5, kCoarseStep), StartTable(6, kCoarseStep),
+        StartTable(7, kCoarseStep)};
+    return tables[passes - 1];
+}
+
+// Adds, for every start of the table, the least cost of magnitude m on its grid to cost[].
+QV_CLONES void add_costs(const StartTable& st, float m, float w, float price, float* cost) {
+    const float zero = w * m * m;
+    for (int i = 0; i < st.starts; ++i) {
+        float j = zero;
+        for (int k = 0; k < st.passes; ++k) {
+            const float dl = m - st.lo[k][i], dh = m - st.hi[k][i];
+            j = std::min(j, w * dl * dl + price);
+            j = std::min(j, w * dh * dh + price);
+        }
+        cost[i] += j;
+    }
+}
+
+// Below this many grid values' worth of cost nothing but 0 can win: w * m^2 <= price.
+QV_CLONES void quantize_blocks(const float* __restrict coeffs, const float* __restrict weight,
+                               const StartGrid& g, float price, float* __restrict out) {
+    for (int p0 = 0; p0 < kTileCoeffs; p0 += 8) {
+        bool any = false;
+        for (int i = 0; i < 8; ++i) {
+            const float m = std::fabs(coeffs[p0 + i]);
+            any |= weight[p0 + i] * m * m > price;
+        }
+        if (!any) {
+            for (int i = 0; i < 8; ++i) out[p0 + i] = 0.0f;
+            continue;
+        }
+        for (int i = 0; i < 8; ++i) {
+            const float c = coeffs[p0 + i];
+            float v, j;
+            best_value(std::fabs(c), weight[p0 + i], g, price, v, j);
+            out[p0 + i] = c < 0.0f ? 0.0f - v : v;  // 0 stays +0, as the decoder writes it
+        }
+    }
+}
+
+}  // namespace
+
+const CoefficientWeights& coefficient_weights() {
+    static const Weights weights;
+    return weights;
+}
+
+StartGrid::StartGrid(int start, int max_passes) {
+    int t = start;
+    for (passes = 0; passes < max_passes && passes < 8 && t >= 2; ++passes, t /= 2) {
+        this->t[passes] = float(t);
+        lo[passes] = float((5 * t) / 4);
+        hi[passes] = float((7 * t) / 4);
+    }
+}
+
+void quantize_plane_plain(const float* coeffs, const float* weight, const StartGrid& grid,
+                          float price, float* out) {
+    for (int p = 0; p < kTileCoeffs; ++p) {
+        const float c = coeffs[p];
+        const float m = c == c ? std::fabs(c) : 0.0f;
+        float v, j;
+        best_value(m, weight[p], grid, price, v, j);
+        out[p] = c < 0.0f ? 0.0f - v : v;  // 0 stays +0, as the decoder writes it
+    }
+}
+
+void quantize_plane(const float* coeffs, const float* weight, const StartGrid& grid, float price,
+                    float* out) {
+    // NaN never arrives from the forward transform of bytes; the plain version maps it to 0,
+    // and so does this one (every comparison with NaN is false, so 0 wins).
+    quantize_blocks(coeffs, weight, grid, price, out);
+}
+
+void prune_trees(const float* coeffs, const float* weight, float price, float visit_price,
+                 float* q) {
+    const ScanTree& tree = scan_tree();
+    // By scan index: the net gain of the tree below w as it stands, and whether w's descendants
+    // are to be dropped. The finest bands (scan indices 1024 on) have no children: their gain is
+    // their own; the coarser ones are done from the finest up (children come after parents).
+    static_assert(kTileCoeffs == 4096, "the finest bands start at scan index 1024");
+    constexpr int kFinest = 1024;
+    float below[kTileCoeffs];
+    uint8_t drop[kFinest];
+    for (int w = kFinest; w < kTileCoeffs; ++w) {
+        const int p = tree.pos[w];
+        const float c = coeffs[p], d = c - q[p];
+        const float own = weight[p] * (c * c - d * d) - price;
+        below[w] = q[p] != 0.0f && own > 0.0f ? own : 0.0f;
+    }
+    bool any = false;
+    for (int w = kFinest - 1; w >= 0; --w) {
+        const int fc = w == 0 ? 1 : tree.first_child[w];
+        float kids;
+        if (w == 0) {
+            kids = below[1] + below[2] + below[3];
+        } else {
+            const int width = 2 * tree.band_side[w];
+            kids = below[fc] + below[fc + 1] + below[fc + width] + below[fc + width + 1];
+        }
+        const int p = tree.pos[w];
+        drop[w] = 0;
+        if (q[p] != 0.0f) {
+            const float c = coeffs[p], d = c - q[p];
+            below[w] = std::max(kids + weight[p] * (c * c - d * d) - price, 0.0f);
+        } else if (kids > visit_price) {
+            // An insignificant coefficient over coded ones is visited (an isolated zero)
+            // instead of being a zerotree root.
+            below[w] = kids - visit_price;
+        } else {
+            drop[w] = kids > 0.0f;
+            any |= drop[w] != 0;
+            below[w] = 0.0f;
+        }
+    }
+    if (!any) return;
+    // Top down: a dropped tree's coefficients are all 0.
+    uint8_t gone[kTileCoeffs];
+    gone[0] = 0;
+    for (int w = 0; w < kTileCoeffs; ++w) {
+        if (w > 0 && gone[w]) q[tree.pos[w]] = 0.0f;
+        if (w >= kFinest) continue;
+        const uint8_t g = gone[w] | drop[w];
+        if (w == 0) {
+            gone[1] = gone[2] = gone[3] = g;
+        } else {
+            const int fc = tree.first_child[w], width = 2 * tree.band_side[w];
+            gone[fc] = gone[fc + 1] = gone[fc + width] = gone[fc + width + 1] = g;
+        }
+    }
+}
+
+int choose_start(const float* coeffs, const float* weight, float price, int passes) {
+    const StartTable& st = start_table(std::clamp(passes, 1, kMostPasses));
+    // The 16 coarsest coefficients (the DC coefficient and the bands of sizes 2 and 4) always;
+    // of the rest, the eight with the most weighted energy.
+    constexpr int kCoarse = 16, kOthers = 8;
+    int pos[kCoarse + kOthers];
+    int n = 0;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) pos[n++] = r * 64 + c;
+    float top_e[kOthers];
+    int top_p[kOthers];
+    int found = 0;
+    for (int p = 4; p < kTileCoeffs; ++p) {
+        if ((p & 63) < 4 && p < 4 * 64) continue;  // one of the coarsest
+        const float m = std::fabs(coeffs[p]);
+        const float e = weight[p] * m * m;
+        if (!(e > price)) continue;  // would be 0 on any grid
+        if (found < kOthers) {
+            top_e[found] = e, top_p[found] = p, ++found;
+            continue;
+        }
+        int least = 0;
+        for (int i = 1; i < kOthers; ++i)
+            if (top_e[i] < top_e[least]) least = i;
+        if (e > top_e[least]) top_e[least] = e, top_p[least] = p;
+    }
+    for (int i = 0; i < found; ++i) pos[n++] = top_p[i];
+    alignas(32) float cost[kMostStarts] = {};
+    for (int i = 0; i < n; ++i) {
+        const float m = std::fabs(coeffs[pos[i]]);
+        if (!(m > 0.0f)) continue;
+        add_costs(st, m, weight[pos[i]], price, cost);
+    }
+    int best = 0;
+    for (int i = 1; i < st.starts; ++i)
+        if (cost[i] < cost[best]) best = i;
+    // The neighbours of the best sample, each costed alone.
+    const int centre = st.lowest + best * st.step;
+    int best_start = centre;
+    float best_cost = cost[best];
+    for (int t0 = std::max(st.lowest, centre - st.step + 1);
+         t0 <= std::min(255, centre + st.step - 1); ++t0) {
+        if (t0 == centre) continue;
+        const StartGrid g(t0, st.passes);
+        float c = 0.0f;
+        for (int i = 0; i < n; ++i) {
+            const float m = std::fabs(coeffs[pos[i]]);
+            if (!(m > 0.0f)) continue;
+            float v, j;
+            best_value(m, weight[pos[i]], g, price, v, j);
+            c += j;
+        }
+        if (c < best_cost) best_cost = c, best_start = t0;
+    }
+    return best_start;
+}
+
+}  // namespace builder
