@@ -10,7 +10,6 @@
 // to SDL_Quit at start-up; null elsewhere.
 extern void (*platform_shutdown)();
 
-// Releases everything the program owns in the exit routine's order: camera, work images, packed
-// minimap, base textures (packed, then raw), synth_b, tile sets, frame buffer. Safe at any point;
-// leaves every reference null.
+// Releases everything the program owns: camera, work images, the viewer's data set (minimap, base
+// textures, tile sets), frame buffer. Safe at any point; leaves every reference null.
 void release_program_data();

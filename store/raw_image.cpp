@@ -92,26 +92,24 @@ RawCheck parse_raw_image(const uint8_t* bytes, size_t len, RawImage& image, std:
     return RawCheck::ok;
 }
 
-FILE* open_regular_file(const char* filename) {
+FILE* open_regular_file(const char* filename, std::string& detail) {
     FILE* f = fopen(filename, "rb");
     if (!f) return nullptr;
     // A directory opens for reading on this platform but has no length or bytes to give.
     struct stat st;
     if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        fprintf(stderr, "%s: not a regular file\n", filename);
+        detail += std::string(filename) + ": not a regular file\n";
         fclose(f);
         return nullptr;
     }
     return f;
 }
 
-namespace RAWIO {
-
-bool raw_in(const char* filename, RawImage& image) {
+bool read_raw_image(const char* filename, RawImage& image, std::string& detail) {
     fprintf(console_out, "rawin filename = %s\n", filename);
-    FILE* f = open_regular_file(filename);
+    FILE* f = open_regular_file(filename, detail);
     if (!f) {
-        fprintf(stderr, "could not open file %s\n", filename);
+        detail += std::string("could not open file ") + filename + "\n";
         return false;
     }
     int64_t file_len = -1;
@@ -124,7 +122,7 @@ bool raw_in(const char* filename, RawImage& image) {
     std::string why;
     RawCheck check = check_raw_header(header, got, file_len, hdr, why);
     if (check == RawCheck::unknown_id) {
-        fprintf(stderr, "unknown file ID\n");
+        detail += "unknown file ID\n";
         fclose(f);
         return false;
     }
@@ -138,23 +136,25 @@ bool raw_in(const char* filename, RawImage& image) {
             fprintf(console_out, "ezw has dom-len %d and sub-len %d\n", hdr.a, hdr.b);
     }
     if (check != RawCheck::ok) {
-        fprintf(stderr, "%s: %s\n", filename, why.c_str());
+        detail += std::string(filename) + ": " + why + "\n";
         fclose(f);
         return false;
     }
     uint8_t* data =
         static_cast<uint8_t*>(malloc(size_t(hdr.payload_len > 0 ? hdr.payload_len : 1)));
     if (!data) {
-        fprintf(stderr, hdr.id == 2 ? "RAWIO::raw_in() PRD: out of mem\n"
-                                    : "RAWIO::raw_in() PDS: out of mem\n");
+        detail +=
+            hdr.id == 2 ? "RAWIO::raw_in() PRD: out of mem\n" : "RAWIO::raw_in() PDS: out of mem\n";
         fclose(f);
         return false;
     }
     const size_t read = fread(data, 1, size_t(hdr.payload_len), f);
     fclose(f);
     if (int64_t(read) != hdr.payload_len) {
-        fprintf(stderr, "%s: the file ended after %lld of %lld payload bytes\n", filename,
-                (long long)read, (long long)hdr.payload_len);
+        char line[200];
+        snprintf(line, sizeof line, "%s: the file ended after %lld of %lld payload bytes\n",
+                 filename, (long long)read, (long long)hdr.payload_len);
+        detail += line;
         free(data);
         return false;
     }
@@ -162,6 +162,15 @@ bool raw_in(const char* filename, RawImage& image) {
     image.bpp = 3;
     image.stride = 3 * image.w;
     return true;
+}
+
+namespace RAWIO {
+
+bool raw_in(const char* filename, RawImage& image) {
+    std::string detail;
+    const bool ok = read_raw_image(filename, image, detail);
+    fputs(detail.c_str(), stderr);
+    return ok;
 }
 
 }  // namespace RAWIO

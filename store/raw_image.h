@@ -52,13 +52,17 @@ RawCheck check_raw_header(const uint8_t* bytes, size_t len, int64_t file_len, Ra
 // Used by fuzzers and tools; raw_in shares its checks.
 RawCheck parse_raw_image(const uint8_t* bytes, size_t len, RawImage& image, std::string& why);
 
-// fopen(filename, "rb") for a regular file; null (after naming the problem on standard error)
-// for anything else, such as a directory in the data set's place.
-FILE* open_regular_file(const char* filename);
+// fopen(filename, "rb") for a regular file; null for anything else, such as a directory in the
+// data set's place, which is named in `detail` (one line, appended).
+FILE* open_regular_file(const char* filename, std::string& detail);
+
+// Reads the raw image file at `filename` into `image`, printing the reader's progress lines on
+// console_out. On failure leaves no new buffer in `image` and appends to `detail` the lines (each
+// ending in a line end) that say what is wrong: the viewer prints them on standard error.
+bool read_raw_image(const char* filename, RawImage& image, std::string& detail);
 
 namespace RAWIO {
-// Reads the raw image file at `filename` into `image`, printing the reader's progress lines.
-// On failure prints the reason to standard error and leaves no new buffer in `image`.
+// read_raw_image with the failure lines printed on standard error at once.
 bool raw_in(const char* filename, RawImage& image);
 }  // namespace RAWIO
 

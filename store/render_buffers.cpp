@@ -32,8 +32,6 @@ void prepare_render_buffers() {
     make_work_image(final_tile, 64);
     make_work_image(synth_a, 72);
     make_work_image(synth_b, 72);
-    fprintf(console_out, "rearrange bits for faster rendering\n");
-    for (int i = 0; i < kSubImages; ++i) pack_pixels(base_tex[i], base_tex_packed[i]);
-    fprintf(console_out, "rearranged bits for faster rendering\n");
+    pack_base_textures(viewer_data);
     for (int k = 0; k <= 5; ++k) level_scale[k] = float(std::pow(2.0, 6 - k));
 }

@@ -11,8 +11,6 @@
 
 namespace {
 
-const char kOpenFailure[] = "failed to load  at least one ezw file!";
-
 std::string line(const char* fmt, long long a = 0, long long b = 0, long long c = 0,
                  long long d = 0) {
     char text[200];
@@ -110,39 +108,75 @@ IndexResult walk_tile_records(const TileSetHeader& h, const uint8_t* payload, in
     return IndexResult::ok;
 }
 
-void build_tile_index(TileSet& set, int64_t payload_len, int level, const char* filename) {
+namespace {
+
+LoadError failure(const char* file, const std::string& reason, const char* message,
+                  bool print_detail = true) {
+    LoadError e;
+    e.file = file;
+    e.reason = reason;
+    if (print_detail) e.detail = std::string(file) + ": " + reason + "\n";
+    e.message = message;
+    return e;
+}
+
+[[noreturn]] void exit_with(const LoadError& e) {
+    fputs(e.detail.c_str(), stderr);
+    exit_program(1, "%s", e.message);
+}
+
+}  // namespace
+
+LoadError index_tile_set(TileSet& set, int64_t payload_len, int level, const char* filename) {
     std::string why;
     switch (walk_tile_records(set.header, set.data, payload_len, set.index, why)) {
         case IndexResult::ok:
-            return;
+            return LoadError();
         case IndexResult::too_many_records:
-            exit_program(1, "%s", index_message(level));
+            // The overflow is reported by the index message alone.
+            return failure(filename, "more tile records than the tile grid has",
+                           index_message(level), false);
         case IndexResult::malformed:
-            fprintf(stderr, "%s: %s\n", filename, why.c_str());
-            exit_program(1, "%s", index_message(level));
+            break;
     }
+    return failure(filename, why, index_message(level));
 }
 
-void load_residual_level(const char* r_name, const char* g_name, const char* b_name,
-                         ResidualLevel& entry, int level) {
+void build_tile_index(TileSet& set, int64_t payload_len, int level, const char* filename) {
+    const LoadError e = index_tile_set(set, payload_len, level, filename);
+    if (e) exit_with(e);
+}
+
+LoadError read_residual_level(const char* r_name, const char* g_name, const char* b_name,
+                              ResidualLevel& entry, int level) {
     const char* names[3] = {r_name, g_name, b_name};
     TileSet** sets[3] = {&entry.R, &entry.G, &entry.B};
     for (TileSet** s : sets) {
         *s = new (std::nothrow) TileSet();
-        if (!*s) exit_program(1, "out of mem!");
-        (*s)->index = nullptr;
-        (*s)->data = nullptr;
+        if (!*s) return failure("", "out of memory", kOutOfMemory, false);
     }
-    FILE* files[3] = {nullptr, nullptr, nullptr};
+    // The three files stay open until their bytes are read; every way out closes them.
+    struct Files {
+        FILE* f[3] = {nullptr, nullptr, nullptr};
+        ~Files() {
+            for (FILE* file : f)
+                if (file) fclose(file);
+        }
+    } files;
     for (int c = 0; c < 3; ++c) {
-        files[c] = open_regular_file(names[c]);
-        if (!files[c]) exit_program(1, "%s", kOpenFailure);
+        std::string detail;
+        files.f[c] = open_regular_file(names[c], detail);
+        if (!files.f[c]) {
+            LoadError e = failure(names[c], "cannot be opened as a file", kTileFileFailure, false);
+            e.detail = detail;
+            return e;
+        }
     }
     fprintf(console_out, "successfully opened the 3 files for reading\n");
 
     int64_t lengths[3];
     for (int c = 0; c < 3; ++c) {
-        lengths[c] = file_length(files[c]);
+        lengths[c] = file_length(files.f[c]);
         if (c == 0) {
             fprintf(console_out, "file_lenR = %lld\n", (long long)lengths[0]);
             fprintf(console_out, "file_lenR without header = %lld\n",
@@ -155,42 +189,48 @@ void load_residual_level(const char* r_name, const char* g_name, const char* b_n
         TileSet& set = **sets[c];
         memset(&set.header, 0, sizeof set.header);
         if (lengths[c] < kTileHeaderSize ||
-            fread(&set.header, 1, kTileHeaderSize, files[c]) != size_t(kTileHeaderSize)) {
-            fprintf(stderr, "%s: the file is shorter than its 24-byte header\n", names[c]);
-            exit_program(1, "%s", kOpenFailure);
-        }
+            fread(&set.header, 1, kTileHeaderSize, files.f[c]) != size_t(kTileHeaderSize))
+            return failure(names[c], "the file is shorter than its 24-byte header",
+                           kTileFileFailure);
     }
     for (int c = 0; c < 3; ++c) {
         std::string why;
-        if (!check_tile_header((*sets[c])->header, lengths[c], level, why)) {
-            fprintf(stderr, "%s: %s\n", names[c], why.c_str());
-            exit_program(1, "%s", index_message(level));
-        }
+        if (!check_tile_header((*sets[c])->header, lengths[c], level, why))
+            return failure(names[c], why, index_message(level));
     }
     for (int c = 0; c < 3; ++c) {
         TileSet& set = **sets[c];
         const size_t slots = size_t(set.header.tiles_x) * size_t(set.header.tiles_y);
         set.index = static_cast<int32_t*>(calloc(slots, sizeof(int32_t)));
-        if (!set.index) exit_program(1, "out of mem!");
+        if (!set.index) return failure("", "out of memory", kOutOfMemory, false);
     }
     for (int c = 0; c < 3; ++c) {
         TileSet& set = **sets[c];
         set.data_len = lengths[c] - kTileHeaderSize;
         set.data = static_cast<uint8_t*>(malloc(size_t(set.data_len > 0 ? set.data_len : 1)));
-        if (!set.data) exit_program(1, "out of mem!");
+        if (!set.data) return failure("", "out of memory", kOutOfMemory, false);
     }
     fprintf(console_out, "reading in compressed tile-data\n");
     for (int c = 0; c < 3; ++c) {
         TileSet& set = **sets[c];
-        if (fread(set.data, 1, size_t(set.data_len), files[c]) != size_t(set.data_len)) {
-            fprintf(stderr, "%s: the file ended before its %lld payload bytes were read\n",
-                    names[c], (long long)set.data_len);
-            exit_program(1, "%s", kOpenFailure);
-        }
+        if (fread(set.data, 1, size_t(set.data_len), files.f[c]) != size_t(set.data_len))
+            return failure(names[c],
+                           line("the file ended before its %lld payload bytes were read",
+                                (long long)set.data_len),
+                           kTileFileFailure);
     }
     fprintf(console_out, "read compressed tile-data\n");
-    for (FILE* f : files) fclose(f);
-    for (int c = 0; c < 3; ++c) build_tile_index(**sets[c], (*sets[c])->data_len, level, names[c]);
+    for (int c = 0; c < 3; ++c) {
+        const LoadError e = index_tile_set(**sets[c], (*sets[c])->data_len, level, names[c]);
+        if (e) return e;
+    }
+    return LoadError();
+}
+
+void load_residual_level(const char* r_name, const char* g_name, const char* b_name,
+                         ResidualLevel& entry, int level) {
+    const LoadError e = read_residual_level(r_name, g_name, b_name, entry, level);
+    if (e) exit_with(e);
 }
 
 bool parse_tile_file(const uint8_t* bytes, size_t len, int level, TileSet& set, std::string& why) {

@@ -30,6 +30,7 @@
 #include <string>
 
 #include "store/format.h"
+#include "store/load_error.h"
 
 struct TileSetHeader {
     uint8_t reserved0[3];
@@ -88,12 +89,18 @@ IndexResult walk_tile_records(const TileSetHeader& h, const uint8_t* payload, in
 // The level's fatal message for index failures.
 const char* index_message(int level);
 
-// Builds set.index from set.data; on failure prints the reason (naming `filename`) and ends the
-// program through exit_program with the level's index message.
+// Builds set.index from set.data; on failure returns the error naming `filename`, with the
+// level's index message.
+LoadError index_tile_set(TileSet& set, int64_t payload_len, int level, const char* filename);
+// The same, ending the program through exit_program on failure (the viewer's form).
 void build_tile_index(TileSet& set, int64_t payload_len, int level, const char* filename);
 
 // Loads the R, G and B files of one sub-image and level into three new tile sets in `entry`,
-// printing the loading lines. Every failure ends the program with status 1.
+// printing the loading lines on console_out. On failure returns the error; `entry` then holds
+// whatever was allocated so far (free it with free_tile_set).
+LoadError read_residual_level(const char* r_name, const char* g_name, const char* b_name,
+                              ResidualLevel& entry, int level);
+// The same, ending the program with status 1 on failure (the viewer's form).
 void load_residual_level(const char* r_name, const char* g_name, const char* b_name,
                          ResidualLevel& entry, int level);
 

@@ -1,6 +1,4 @@
 // quorvik-tool render and bench: the viewer's own renderer driven without a window.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -89,27 +87,21 @@ bool parse_size(const std::string& text, int& w, int& h) {
            parse_int(text.substr(x + 1), 1, kMaxSide, h);
 }
 
-// Opens the data set in `dir` the way the viewer does at start-up: camera, scan order, data set,
-// work images. The loader reads ./ezw_data/..., so it runs inside `dir`; any failure ends the
-// process with status 1 and the loader's message.
+// Opens the data set in `dir` (the folder holding ezw_data, or ezw_data itself) the way the
+// viewer does at start-up: camera, scan order, data set, work images.
 bool load_from(const std::string& dir, const char* command) {
-    std::error_code ec;
-    if (!fs::is_directory(fs::path(dir) / "ezw_data", ec))
-        return fail(command, "no ezw_data folder in '" + dir + "'") == 0;
-    const fs::path back = fs::current_path(ec);
-    if (chdir(dir.c_str()) != 0)
-        return fail(command, "cannot enter '" + dir + "': " + strerror(errno)) == 0;
+    std::string why;
+    const std::string folder = find_data_folder(dir, why);
+    if (folder.empty()) return fail(command, "'" + dir + "': " + why) == 0;
     if (!place_start_camera()) return fail(command, "out of memory") == 0;
     build_scan_order();
-    load_data_set();
+    if (const LoadError e = read_data_set(folder, viewer_data))
+        return fail(command, "cannot load the data set: " + e.describe()) == 0;
+    minimap_rect = MinimapRect{0, 0, minimap.w, minimap.h};
     prepare_render_buffers();
     // The decoder overwrites the whole residual tile; starting from a defined one keeps frames
     // reproducible whatever the allocator handed out.
     memset(residual_tile.data, 0, size_t(residual_tile.stride) * residual_tile.h);
-    if (!back.empty() && chdir(back.c_str()) != 0) {
-        // The data set is loaded; only relative output paths would suffer, and those were made
-        // absolute beforehand.
-    }
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "app/console.h"
 #include "decoder/decode_tile.h"
 #include "store/data_set.h"
 #include "store/tile_file.h"
@@ -59,6 +60,35 @@ TEST_P(RejectedFile, EndsLoadingWithItsMessage) {
         },
         ::testing::ExitedWithCode(1), ::testing::Eq(expected))
         << c.about;
+}
+
+// The same failure comes back as a value from read_data_set, in any folder and without ending
+// the process: the lines the viewer prints are the error's detail and message, and the data set
+// keeps nothing that a release would not free (the sanitizer build checks the frees).
+TEST_P(RejectedFile, ComesBackAsAValueWithTheSameMessage) {
+    const CorpusCase& c = *GetParam();
+    CorpusDir dir;
+    write_case_data_set(c, dir.path());
+    FILE* saved = console_out;
+    console_out = fopen("/dev/null", "w");
+    DataSet data;
+    const LoadError e = read_data_set(dir.path() + "/ezw_data", data);
+    fclose(console_out);
+    console_out = saved;
+    ASSERT_TRUE(bool(e)) << c.about;
+    const std::string expected =
+        c.failure.line.empty() ? c.failure.fatal : c.failure.line + "\n" + c.failure.fatal;
+    // The viewer's lines name the file by the path opened, here below the temporary folder.
+    const std::string prefix = dir.path() + "/ezw_data/";
+    std::string printed = e.detail + e.message;
+    for (size_t at = printed.find(prefix); at != std::string::npos; at = printed.find(prefix))
+        printed.replace(at, prefix.size(), "./ezw_data/");
+    EXPECT_EQ(printed, expected) << c.about;
+    EXPECT_EQ(e.file, prefix + c.data_set_name());
+    EXPECT_FALSE(e.reason.empty());
+    EXPECT_FALSE(data.complete());
+    data.release();
+    EXPECT_EQ(data.minimap.data, nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, RejectedFile, ::testing::ValuesIn(cases_where(false)), case_name);

@@ -230,4 +230,64 @@ TEST_F(DataSet, BrokenBaseTexturesAndMinimapFail) {
     EXPECT_EXIT(load_in(dir), ExitedWithCode(1), "failed to load minimap!$");
 }
 
+// A data set in any folder: its files are named in the log by the paths opened, the working
+// directory is never changed, and the value moves without copying buffers.
+TEST_F(DataSet, ReadsAnyFolderAndNamesItsFilesByThePathsOpened) {
+    const fs::path cwd = fs::current_path();
+    const std::string folder = *fixture_ + "/ezw_data";
+    ::DataSet data;
+    std::string log;
+    {
+        ConsoleCapture console;
+        const LoadError e = read_data_set(folder, data);
+        EXPECT_FALSE(bool(e)) << e.describe();
+        log = console.text();
+    }
+    EXPECT_EQ(fs::current_path(), cwd);
+    EXPECT_TRUE(data.complete());
+    EXPECT_EQ(data.folder, folder);
+    EXPECT_EQ(log.find("./ezw_data"), std::string::npos);
+    EXPECT_EQ(log.rfind("rawin filename = " + folder + "/minimap.pzd\n", 0), 0u) << log;
+    EXPECT_NE(log.find("filenames: " + folder + "/D2_ezt_1_5_R.ezw " + folder +
+                       "/D2_ezt_1_5_G.ezw " + folder + "/D2_ezt_1_5_B.ezw\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("rawin filename = " + folder + "/C1_base_tex.pzd\n"), std::string::npos);
+    // The viewer's tables are not touched by a data set of one's own.
+    EXPECT_EQ(residuals_level[0][2].R, nullptr);
+
+    const uint8_t* pixels = data.base_tex[3].data;
+    ::DataSet moved = std::move(data);
+    EXPECT_EQ(moved.base_tex[3].data, pixels);
+    EXPECT_TRUE(moved.complete());
+    EXPECT_FALSE(data.complete());
+    EXPECT_EQ(data.residuals[7][5].B, nullptr);
+}
+
+TEST_F(DataSet, FolderIsFoundFromItsParentOrGivenDirectly) {
+    std::string why;
+    EXPECT_EQ(find_data_folder(*fixture_, why), *fixture_ + "/ezw_data");
+    EXPECT_EQ(find_data_folder(*fixture_ + "//", why), *fixture_ + "/ezw_data");
+    EXPECT_EQ(find_data_folder(*fixture_ + "/ezw_data", why), *fixture_ + "/ezw_data");
+    EXPECT_EQ(find_data_folder(*fixture_ + "/ezw_data/", why), *fixture_ + "/ezw_data");
+
+    struct Bad {
+        std::string dir, says;
+    };
+    fs::create_directories(work_ + "/empty");
+    fs::create_directories(work_ + "/hollow/ezw_data");
+    write_file(work_ + "/plain-file", Bytes(3));
+    const Bad bad[] = {
+        {work_ + "/absent", "no such folder"},
+        {work_ + "/plain-file", "not a folder"},
+        {work_ + "/empty", "holds no ezw_data/minimap.pzd"},
+        {work_ + "/hollow", "without minimap.pzd"},
+        {"", "no folder"},
+    };
+    for (const Bad& b : bad) {
+        why.clear();
+        EXPECT_EQ(find_data_folder(b.dir, why), "") << b.dir;
+        EXPECT_NE(why.find(b.says), std::string::npos) << b.dir << ": " << why;
+    }
+}
+
 }  // namespace
