@@ -66,6 +66,10 @@ done
 
 if command -v gnuplot >/dev/null 2>&1; then
     PLOT=$OUT/rd.png
+    # The "all levels" rows of each table, as plain columns: bits per pixel, PSNR.
+    curve() { awk -F'\t' '$2 == "all" { print $5, $6 }' "$1" > "$2"; }
+    curve "$OUT/rd-photo.tsv" "$WORK/photo.dat"
+    curve "$OUT/rd-world.tsv" "$WORK/world.dat"
     {
         echo "set terminal pngcairo size 1000,700 noenhanced"
         echo "set output '$PLOT'"
@@ -74,12 +78,13 @@ if command -v gnuplot >/dev/null 2>&1; then
         echo "set ylabel 'RGB PSNR at level 5 (dB)'"
         echo "set grid"
         echo "set key bottom right"
-        echo "set datafile separator '\t'"
-        printf "plot '%s' using (stringcolumn(2) eq 'all' ? \$5 : 1/0):6 with linespoints lw 2 title 'photo, %s'" "$OUT/rd-photo.tsv" "$LABEL"
-        printf ", '%s' using (stringcolumn(2) eq 'all' ? \$5 : 1/0):6 with linespoints lw 2 title 'world, %s'" "$OUT/rd-world.tsv" "$LABEL"
+        printf "plot '%s' with linespoints lw 2 pt 7 lc rgb '#c03020' title 'photo, %s'" "$WORK/photo.dat" "$LABEL"
+        printf ", '%s' with linespoints lw 2 pt 5 lc rgb '#2050c0' title 'world, %s'" "$WORK/world.dat" "$LABEL"
         if [ -n "$COMPARE" ]; then
-            printf ", '%s' using (stringcolumn(2) eq 'all' ? \$5 : 1/0):6 with linespoints dt 2 title 'photo, %s'" "$COMPARE/rd-photo.tsv" "$COMPARE_LABEL"
-            printf ", '%s' using (stringcolumn(2) eq 'all' ? \$5 : 1/0):6 with linespoints dt 2 title 'world, %s'" "$COMPARE/rd-world.tsv" "$COMPARE_LABEL"
+            curve "$COMPARE/rd-photo.tsv" "$WORK/photo0.dat"
+            curve "$COMPARE/rd-world.tsv" "$WORK/world0.dat"
+            printf ", '%s' with linespoints lw 2 dt 2 pt 6 lc rgb '#c03020' title 'photo, %s'" "$WORK/photo0.dat" "$COMPARE_LABEL"
+            printf ", '%s' with linespoints lw 2 dt 2 pt 4 lc rgb '#2050c0' title 'world, %s'" "$WORK/world0.dat" "$COMPARE_LABEL"
         fi
         echo
     } > "$WORK/plot.gp"

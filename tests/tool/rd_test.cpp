@@ -48,7 +48,7 @@ bool decode_both(const EncodedChannel& ch, bool compress, float* out, ChannelDec
 
 }  // namespace
 
-TEST(RdQuant, VectorisedQuantizerMatchesThePlainOne) {
+TEST(RdQuant, VectorisedQuantizerAndPruningMatchThePlainOnes) {
     std::mt19937 rng(7);
     const builder::CoefficientWeights& cw = builder::coefficient_weights();
     float plane[kTileCoeffs], a[kTileCoeffs], b[kTileCoeffs];
@@ -59,6 +59,11 @@ TEST(RdQuant, VectorisedQuantizerMatchesThePlainOne) {
         const builder::StartGrid grid(start, passes);
         builder::quantize_plane(plane, cw.w[ch], grid, price, a);
         builder::quantize_plane_plain(plane, cw.w[ch], grid, price, b);
+        ASSERT_EQ(std::memcmp(a, b, sizeof a), 0) << trial;
+        // Pruning by position and by the plain walk of the tree in scan order.
+        const float visit = price * float(trial % 5) * 0.5f;
+        builder::prune_trees(plane, cw.w[ch], price, visit, a);
+        builder::prune_trees_plain(plane, cw.w[ch], price, visit, b);
         ASSERT_EQ(std::memcmp(a, b, sizeof a), 0) << trial;
     }
 }

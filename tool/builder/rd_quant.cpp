@@ -106,11 +106,26 @@ QV_CLONES void quantize_blocks(const float* __restrict coeffs, const float* __re
             for (int i = 0; i < 8; ++i) out[p0 + i] = 0.0f;
             continue;
         }
+        // best_value for the eight at once: the same expressions, lane by lane.
+        float m[8], w[8], bj[8], bv[8];
+        for (int i = 0; i < 8; ++i) {
+            m[i] = std::fabs(coeffs[p0 + i]);
+            w[i] = weight[p0 + i];
+            bj[i] = w[i] * m[i] * m[i];
+            bv[i] = 0.0f;
+        }
+        for (int k = 0; k < g.passes; ++k)
+            for (int i = 0; i < 8; ++i) {
+                const float dl = m[i] - g.lo[k], dh = m[i] - g.hi[k];
+                const float jl = w[i] * dl * dl + price, jh = w[i] * dh * dh + price;
+                bv[i] = jl < bj[i] ? g.lo[k] : bv[i];
+                bj[i] = jl < bj[i] ? jl : bj[i];
+                bv[i] = jh < bj[i] ? g.hi[k] : bv[i];
+                bj[i] = jh < bj[i] ? jh : bj[i];
+            }
         for (int i = 0; i < 8; ++i) {
             const float c = coeffs[p0 + i];
-            float v, j;
-            best_value(std::fabs(c), weight[p0 + i], g, price, v, j);
-            out[p0 + i] = c < 0.0f ? 0.0f - v : v;  // 0 stays +0, as the decoder writes it
+            out[p0 + i] = c < 0.0f ? 0.0f - bv[i] : bv[i];  // 0 stays +0, as the decoder writes it
         }
     }
 }
@@ -149,8 +164,8 @@ void quantize_plane(const float* coeffs, const float* weight, const StartGrid& g
     quantize_blocks(coeffs, weight, grid, price, out);
 }
 
-void prune_trees(const float* coeffs, const float* weight, float price, float visit_price,
-                 float* q) {
+void prune_trees_plain(const float* coeffs, const float* weight, float price, float visit_price,
+                       float* q) {
     const ScanTree& tree = scan_tree();
     // By scan index: the net gain of the tree below w as it stands, and whether w's descendants
     // are to be dropped. The finest bands (scan indices 1024 on) have no children: their gain is
@@ -207,33 +222,90 @@ void prune_trees(const float* coeffs, const float* weight, float price, float vi
     }
 }
 
+namespace {
+
+// One parent's step of the bottom-up walk: the net gain of its tree from its children's, and
+// whether to drop its descendants. Branch-free, the same expressions as the plain walk.
+inline void parent_step(float kids, float c, float cq, float w, float price, float visit_price,
+                        float& below, uint8_t& drop) {
+    const float d = c - cq;
+    const float coded = std::max(kids + w * (c * c - d * d) - price, 0.0f);
+    const bool visit = kids > visit_price;
+    const float uncoded = visit ? kids - visit_price : 0.0f;
+    below = cq != 0.0f ? coded : uncoded;
+    drop = cq == 0.0f && !visit && kids > 0.0f;
+}
+
+// Parents of the level of size n (positions with max(row, column) in [n / 2, n)), their
+// children at rows 2r, 2r + 1 and columns 2c, 2c + 1.
+QV_CLONES bool prune_level(const float* __restrict coeffs, const float* __restrict weight,
+                           const float* __restrict q, float price, float visit_price, int n,
+                           float* __restrict below, uint8_t* __restrict drop) {
+    const int h = n / 2;
+    uint8_t any = 0;
+    for (int r = 0; r < n; ++r) {
+        const int c0 = r < h ? h : 0;
+        for (int c = c0; c < n; ++c) {
+            const int p = r * 64 + c, ch = 2 * r * 64 + 2 * c;
+            const float kids = below[ch] + below[ch + 1] + below[ch + 64] + below[ch + 65];
+            parent_step(kids, coeffs[p], q[p], weight[p], price, visit_price, below[p], drop[p]);
+            any |= drop[p];
+        }
+    }
+    return any != 0;
+}
+
+QV_CLONES void leaf_gains(const float* __restrict coeffs, const float* __restrict weight,
+                          const float* __restrict q, float price, float* __restrict below) {
+    for (int r = 0; r < 64; ++r)
+        for (int c = r < 32 ? 32 : 0; c < 64; ++c) {
+            const int p = r * 64 + c;
+            const float x = coeffs[p], d = x - q[p];
+            const float own = weight[p] * (x * x - d * d) - price;
+            below[p] = q[p] != 0.0f && own > 0.0f ? own : 0.0f;
+        }
+}
+
+}  // namespace
+
+void prune_trees(const float* coeffs, const float* weight, float price, float visit_price,
+                 float* q) {
+    // The plain walk's tree by position: the children of (r, c) are the 2 x 2 block at
+    // (2r, 2c), except for the DC coefficient, whose children are (0, 1), (1, 0) and (1, 1).
+    alignas(32) float below[kTileCoeffs];
+    alignas(32) uint8_t drop[kTileCoeffs];
+    leaf_gains(coeffs, weight, q, price, below);
+    bool any = false;
+    for (int n = 32; n >= 2; n /= 2)
+        any |= prune_level(coeffs, weight, q, price, visit_price, n, below, drop);
+    parent_step(below[1] + below[64] + below[65], coeffs[0], q[0], weight[0], price, visit_price,
+                below[0], drop[0]);
+    if (!any && !drop[0]) return;
+    // Top down: a dropped tree's coefficients are all 0.
+    alignas(32) uint8_t gone[kTileCoeffs];
+    gone[1] = gone[64] = gone[65] = drop[0];
+    for (int n = 2; n <= 32; n *= 2) {
+        const int h = n / 2;
+        for (int r = 0; r < n; ++r)
+            for (int c = r < h ? h : 0; c < n; ++c) {
+                const int p = r * 64 + c, ch = 2 * r * 64 + 2 * c;
+                const uint8_t g = gone[p] | drop[p];
+                gone[ch] = gone[ch + 1] = gone[ch + 64] = gone[ch + 65] = g;
+            }
+    }
+    for (int p = 1; p < kTileCoeffs; ++p) q[p] = gone[p] ? 0.0f : q[p];
+}
+
 int choose_start(const float* coeffs, const float* weight, float price, int passes) {
     const StartTable& st = start_table(std::clamp(passes, 1, kMostPasses));
-    // The 16 coarsest coefficients (the DC coefficient and the bands of sizes 2 and 4) always;
-    // of the rest, the eight with the most weighted energy.
-    constexpr int kCoarse = 16, kOthers = 8;
-    int pos[kCoarse + kOthers];
+    // The 16 coarsest coefficients (the DC coefficient and the bands of sizes 2 and 4): each
+    // weighs on a quarter of the tile or more. (Adding the eight finer ones with the most
+    // weighted energy changed the curve by less than 0.02 dB.)
+    constexpr int kCoarse = 16;
+    int pos[kCoarse];
     int n = 0;
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) pos[n++] = r * 64 + c;
-    float top_e[kOthers];
-    int top_p[kOthers];
-    int found = 0;
-    for (int p = 4; p < kTileCoeffs; ++p) {
-        if ((p & 63) < 4 && p < 4 * 64) continue;  // one of the coarsest
-        const float m = std::fabs(coeffs[p]);
-        const float e = weight[p] * m * m;
-        if (!(e > price)) continue;  // would be 0 on any grid
-        if (found < kOthers) {
-            top_e[found] = e, top_p[found] = p, ++found;
-            continue;
-        }
-        int least = 0;
-        for (int i = 1; i < kOthers; ++i)
-            if (top_e[i] < top_e[least]) least = i;
-        if (e > top_e[least]) top_e[least] = e, top_p[least] = p;
-    }
-    for (int i = 0; i < found; ++i) pos[n++] = top_p[i];
     alignas(32) float cost[kMostStarts] = {};
     for (int i = 0; i < n; ++i) {
         const float m = std::fabs(coeffs[pos[i]]);

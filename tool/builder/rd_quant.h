@@ -42,10 +42,13 @@ void quantize_plane(const float* coeffs, const float* weight, const StartGrid& g
 // each) that their insignificant ancestors inside the tree would then need.
 void prune_trees(const float* coeffs, const float* weight, float price, float visit_price,
                  float* q);
+// The same as a plain walk of the decoder's tree in scan order; the reference.
+void prune_trees_plain(const float* coeffs, const float* weight, float price, float visit_price,
+                       float* q);
 
 // The start threshold (2^passes..255: those that run all of the file's `passes` passes, 1..7)
 // whose grid gives the lowest weighted error plus price over the coefficients that matter most
-// for it: the 16 coarsest (the tile's mean and its largest patterns) and the largest of the rest.
+// for it: the 16 coarsest (the tile's mean and its largest patterns).
 int choose_start(const float* coeffs, const float* weight, float price, int passes);
 
 }  // namespace builder
