@@ -108,13 +108,20 @@ QV_CLONES void quantize_blocks(const float* __restrict coeffs, const float* __re
         }
         // best_value for the eight at once: the same expressions, lane by lane.
         float m[8], w[8], bj[8], bv[8];
+        float top = 0.0f;
         for (int i = 0; i < 8; ++i) {
             m[i] = std::fabs(coeffs[p0 + i]);
             w[i] = weight[p0 + i];
             bj[i] = w[i] * m[i] * m[i];
             bv[i] = 0.0f;
+            top = std::max(top, m[i]);
         }
-        for (int k = 0; k < g.passes; ++k)
+        // A value of twice the magnitude or more costs more than 0 does (w (v - m)^2 >= w m^2,
+        // and the price comes on top), so the passes whose values are all that large are skipped:
+        // the result is the plain loop's.
+        int first = 0;
+        while (first < g.passes && g.lo[first] >= 2.0f * top) ++first;
+        for (int k = first; k < g.passes; ++k)
             for (int i = 0; i < 8; ++i) {
                 const float dl = m[i] - g.lo[k], dh = m[i] - g.hi[k];
                 const float jl = w[i] * dl * dl + price, jh = w[i] * dh * dh + price;
@@ -308,8 +315,9 @@ int choose_start(const float* coeffs, const float* weight, float price, int pass
         for (int c = 0; c < 4; ++c) pos[n++] = r * 64 + c;
     alignas(32) float cost[kMostStarts] = {};
     for (int i = 0; i < n; ++i) {
+        // One that is 0 on every grid adds the same to every start: it cannot change the choice.
         const float m = std::fabs(coeffs[pos[i]]);
-        if (!(m > 0.0f)) continue;
+        if (!(weight[pos[i]] * m * m > price)) continue;
         add_costs(st, m, weight[pos[i]], price, cost);
     }
     int best = 0;
@@ -326,7 +334,7 @@ int choose_start(const float* coeffs, const float* weight, float price, int pass
         float c = 0.0f;
         for (int i = 0; i < n; ++i) {
             const float m = std::fabs(coeffs[pos[i]]);
-            if (!(m > 0.0f)) continue;
+            if (!(weight[pos[i]] * m * m > price)) continue;
             float v, j;
             best_value(m, weight[pos[i]], g, price, v, j);
             c += j;
