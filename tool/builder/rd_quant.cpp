@@ -82,9 +82,13 @@ const StartTable& start_table(int passes) {
 // Adds, for every start of the table, the least cost of magnitude m on its grid to cost[].
 QV_CLONES void add_costs(const StartTable& st, float m, float w, float price, float* cost) {
     const float zero = w * m * m;
+    // A value of twice the magnitude or more costs more than 0 does: passes whose values are all
+    // that large (the lowest start has the smallest) change nothing.
+    int first = 0;
+    while (first < st.passes && st.lo[first][0] >= 2.0f * m) ++first;
     for (int i = 0; i < st.starts; ++i) {
         float j = zero;
-        for (int k = 0; k < st.passes; ++k) {
+        for (int k = first; k < st.passes; ++k) {
             const float dl = m - st.lo[k][i], dh = m - st.hi[k][i];
             j = std::min(j, w * dl * dl + price);
             j = std::min(j, w * dh * dh + price);
@@ -93,46 +97,54 @@ QV_CLONES void add_costs(const StartTable& st, float m, float w, float price, fl
     }
 }
 
-// Below this many grid values' worth of cost nothing but 0 can win: w * m^2 <= price.
+// Every nonzero value has the same price, so the best one is the grid value nearest to the
+// magnitude, found by counting the midpoints between neighbouring grid values that it reaches (a
+// magnitude exactly on a midpoint takes the upper value); it is coded only where that costs less
+// than 0 does. NaN counts as 0.
+struct SortedGrid {
+    int n = 0;
+    float v[16] = {}, mid[16] = {};
+    explicit SortedGrid(const StartGrid& g) {
+        for (int k = g.passes - 1; k >= 0; --k) v[n++] = g.lo[k], v[n++] = g.hi[k];
+        for (int j = 0; j + 1 < n; ++j) mid[j] = (v[j] + v[j + 1]) * 0.5f;
+    }
+};
+
+inline float choose_value(float m, float w, const SortedGrid& g, float price) {
+    float v = g.v[0];
+    for (int j = 0; j + 1 < g.n; ++j) v = m >= g.mid[j] ? g.v[j + 1] : v;
+    const float d = m - v;
+    return w * d * d + price < w * m * m ? v : 0.0f;
+}
+
 QV_CLONES void quantize_blocks(const float* __restrict coeffs, const float* __restrict weight,
-                               const StartGrid& g, float price, float* __restrict out) {
-    for (int p0 = 0; p0 < kTileCoeffs; p0 += 8) {
-        bool any = false;
-        for (int i = 0; i < 8; ++i) {
-            const float m = std::fabs(coeffs[p0 + i]);
-            any |= weight[p0 + i] * m * m > price;
+                               const SortedGrid& g, float price, float* __restrict out) {
+    constexpr int kBlock = 32;
+    for (int p0 = 0; p0 < kTileCoeffs; p0 += kBlock) {
+        const float* c = coeffs + p0;
+        const float* w = weight + p0;
+        float* o = out + p0;
+        float m[kBlock], v[kBlock];
+        int any = 0;
+        for (int i = 0; i < kBlock; ++i) {
+            m[i] = std::fabs(c[i]);
+            any |= w[i] * m[i] * m[i] > price;
         }
         if (!any) {
-            for (int i = 0; i < 8; ++i) out[p0 + i] = 0.0f;
+            // Nothing here can beat 0 (w m^2 <= price).
+            for (int i = 0; i < kBlock; ++i) o[i] = 0.0f;
             continue;
         }
-        // best_value for the eight at once: the same expressions, lane by lane.
-        float m[8], w[8], bj[8], bv[8];
-        float top = 0.0f;
-        for (int i = 0; i < 8; ++i) {
-            m[i] = std::fabs(coeffs[p0 + i]);
-            w[i] = weight[p0 + i];
-            bj[i] = w[i] * m[i] * m[i];
-            bv[i] = 0.0f;
-            top = std::max(top, m[i]);
+        // choose_value for the whole block at once: the same expressions, lane by lane.
+        for (int i = 0; i < kBlock; ++i) v[i] = g.v[0];
+        for (int j = 0; j + 1 < g.n; ++j) {
+            const float mid = g.mid[j], next = g.v[j + 1];
+            for (int i = 0; i < kBlock; ++i) v[i] = m[i] >= mid ? next : v[i];
         }
-        // A value of twice the magnitude or more costs more than 0 does (w (v - m)^2 >= w m^2,
-        // and the price comes on top), so the passes whose values are all that large are skipped:
-        // the result is the plain loop's.
-        int first = 0;
-        while (first < g.passes && g.lo[first] >= 2.0f * top) ++first;
-        for (int k = first; k < g.passes; ++k)
-            for (int i = 0; i < 8; ++i) {
-                const float dl = m[i] - g.lo[k], dh = m[i] - g.hi[k];
-                const float jl = w[i] * dl * dl + price, jh = w[i] * dh * dh + price;
-                bv[i] = jl < bj[i] ? g.lo[k] : bv[i];
-                bj[i] = jl < bj[i] ? jl : bj[i];
-                bv[i] = jh < bj[i] ? g.hi[k] : bv[i];
-                bj[i] = jh < bj[i] ? jh : bj[i];
-            }
-        for (int i = 0; i < 8; ++i) {
-            const float c = coeffs[p0 + i];
-            out[p0 + i] = c < 0.0f ? 0.0f - bv[i] : bv[i];  // 0 stays +0, as the decoder writes it
+        for (int i = 0; i < kBlock; ++i) {
+            const float d = m[i] - v[i];
+            const float chosen = w[i] * d * d + price < w[i] * m[i] * m[i] ? v[i] : 0.0f;
+            o[i] = c[i] < 0.0f ? 0.0f - chosen : chosen;  // 0 stays +0, as the decoder writes it
         }
     }
 }
@@ -155,11 +167,11 @@ StartGrid::StartGrid(int start, int max_passes) {
 
 void quantize_plane_plain(const float* coeffs, const float* weight, const StartGrid& grid,
                           float price, float* out) {
+    const SortedGrid g(grid);
     for (int p = 0; p < kTileCoeffs; ++p) {
         const float c = coeffs[p];
         const float m = c == c ? std::fabs(c) : 0.0f;
-        float v, j;
-        best_value(m, weight[p], grid, price, v, j);
+        const float v = g.n > 0 ? choose_value(m, weight[p], g, price) : 0.0f;
         out[p] = c < 0.0f ? 0.0f - v : v;  // 0 stays +0, as the decoder writes it
     }
 }
@@ -168,7 +180,12 @@ void quantize_plane(const float* coeffs, const float* weight, const StartGrid& g
                     float* out) {
     // NaN never arrives from the forward transform of bytes; the plain version maps it to 0,
     // and so does this one (every comparison with NaN is false, so 0 wins).
-    quantize_blocks(coeffs, weight, grid, price, out);
+    const SortedGrid g(grid);
+    if (g.n == 0) {
+        for (int p = 0; p < kTileCoeffs; ++p) out[p] = 0.0f;
+        return;
+    }
+    quantize_blocks(coeffs, weight, g, price, out);
 }
 
 void prune_trees_plain(const float* coeffs, const float* weight, float price, float visit_price,

@@ -29,8 +29,10 @@ struct StartGrid {
 };
 
 // Chooses, for every coefficient of `coeffs`, the value of `grid` (or 0) that minimises
-// weight * (c - v)^2 + price * (v != 0), and writes it with c's sign to `out` (4096 floats).
-// `weight` is one channel's row of coefficient_weights(). Plain loop; the reference.
+// weight * (c - v)^2 + price * (v != 0): the grid value nearest to |c| (a magnitude exactly
+// halfway takes the upper one), or 0 where that costs less. Writes it with c's sign to `out`
+// (4096 floats; 0 as +0). `weight` is one channel's row of coefficient_weights(). Plain loop;
+// the reference.
 void quantize_plane_plain(const float* coeffs, const float* weight, const StartGrid& grid,
                           float price, float* out);
 // The same, vectorised; identical results.
