@@ -3,10 +3,12 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 WORLD      ?= $(BUILD)/world
+PREFIX     ?= /usr/local
 
-.PHONY: all deps build build-asan run data test test-asan fuzz soak bench rd format clean
+.PHONY: all deps build build-asan build-tsan run data install uninstall test test-asan tsan fuzz soak bench rd format clean
 
 all: build
 
@@ -21,15 +23,33 @@ build-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVIK_SANITIZE=ON -DQUORVIK_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+# ThreadSanitizer: only the multi-threaded render engine's tests are built and run here.
+build-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVIK_TSAN=ON \
+	  -DQUORVIK_VIEWER=OFF -DQUORVIK_TOOL=OFF -DQUORVIK_BENCH=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quorvik_engine_test
+
+tsan: build-tsan
+	scripts/run-tsan.sh $(TSAN_BUILD)
+
 # The default data set, made once.
 data: build
 	@scripts/make-data.sh $(BUILD) $(WORLD)
 
 run: data
-	cd $(WORLD) && ../quorvik
+	$(BUILD)/quorvik $(WORLD)
 
-test: build build-asan
-	scripts/run-tests.sh $(BUILD) $(ASAN_BUILD)
+# Installs quorvik, quorvik-tool, their manual pages and the desktop entry under PREFIX
+# (DESTDIR=... stages the install); the files written are listed in $(BUILD)/installed-files.txt,
+# which `make uninstall` removes.
+install: build
+	DESTDIR="$(DESTDIR)" scripts/install.sh $(BUILD) "$(PREFIX)"
+
+uninstall:
+	scripts/uninstall.sh $(BUILD)/installed-files.txt
+
+test: build build-asan build-tsan
+	scripts/run-tests.sh $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
 
 fuzz:
 	scripts/fuzz.sh
@@ -49,4 +69,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -7,9 +7,11 @@
 #include "app/frame_timing.h"
 #include "app/input.h"
 #include "app/settings.h"
+#include "app/viewer_events.h"
 #include "app/window.h"
 #include "camera/flight.h"
 #include "render/overlays.h"
+#include "render/prefetch.h"
 #include "render/raster.h"
 #include "render/view.h"
 
@@ -33,15 +35,19 @@ void run_frame_loop() {
                 if (resize_window(event.resize.w, event.resize.h) < 0)
                     exit_program(1, "out of mem!");
             }
+            handle_viewer_event(event);
         }
 
         for (int i = 0; i < 10; ++i) g_main_context_iteration(nullptr, FALSE);
         if (viewer_settings.exitRequested) exit_program(0, "GUI - clean up!\n");
 
         build_view_matrix();
-        flight_frame_step(SDL_GetTicks());
+        const Uint32 now = SDL_GetTicks();
+        flight_frame_step(now);
+        prefetch_for_flight(now);
         render_view();
         draw_overlays();
+        save_requested_screenshot();
         present_frame();
         SDL_Flip(screen);
 

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "app/exit.h"
+#include "app/navigation.h"
 #include "app/settings.h"
 #include "camera/flight.h"
 #include "store/data_set.h"
@@ -20,20 +21,17 @@ void print_vector(const char* label, const Vec4& v) {
 
 void start_flight_from_click(int mx, int my) {
     const MinimapRect& r = minimap_rect;
-    flight_start = FlightView{ipos->x, ipos->z, ipos->y};
     const double fx = double(mx - r.x) / double(r.w);
     const double fz = double(my - r.y) / double(r.h);
-    flight_target = FlightView{float(fx * kWorldWidth - kWorldOffset),
-                               float(fz * kWorldHeight - kWorldOffset), ipos->y};
-    flight_running = 1;
+    start_flight_to(float(fx * kWorldWidth - kWorldOffset),
+                    float(fz * kWorldHeight - kWorldOffset));
 }
 
 }  // namespace
 
 void input_step(const uint8_t* keys, uint32_t buttons, int mx, int my, uint32_t modifiers) {
-    const MinimapRect& r = minimap_rect;
-    if ((buttons & SDL_BUTTON(1)) && flight_running == 0 && viewer_settings.showMinimap == 1 &&
-        r.x <= mx && mx < r.x + r.w && r.y <= my && my < r.y + r.h)
+    // A drag that started off the minimap keeps the button down; it never becomes a click.
+    if ((buttons & SDL_BUTTON(1)) && !drag_active() && flight_running == 0 && minimap_hit(mx, my))
         start_flight_from_click(mx, my);
 
     if (modifiers & KMOD_LSHIFT) move_speed = 80.0f;

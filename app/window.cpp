@@ -8,12 +8,24 @@
 #include "store/data_set.h"
 
 SDL_Surface* screen = nullptr;
+int desktop_width = 0;
+int desktop_height = 0;
 
-int resize_window(int w, int h) {
-    if (!screen || w != screen->w || h != screen->h) {
-        // Keep the surface's depth and flags; start-up asked for 32 bits per pixel.
+namespace {
+
+// The window's size before fullscreen, to go back to.
+bool fullscreen = false;
+int windowed_width = 512;
+int windowed_height = 512;
+
+// Sets the display surface to w x h with `flags` (keeping its depth), and the frame buffer and
+// window-shape values with it. A new surface is asked for when the size or the fullscreen flag
+// changes.
+int set_window_mode(int w, int h, Uint32 flags) {
+    if (!screen || w != screen->w || h != screen->h ||
+        (flags & SDL_FULLSCREEN) != (screen->flags & SDL_FULLSCREEN)) {
+        // Keep the surface's depth; start-up asked for 32 bits per pixel.
         const int bpp = screen ? screen->format->BitsPerPixel : 32;
-        const Uint32 flags = screen ? screen->flags : (SDL_SWSURFACE | SDL_RESIZABLE);
         screen = SDL_SetVideoMode(w, h, bpp, flags);
         fprintf(console_out, "\n\t REALLOC \n");
         if (!resize_frame_buffer(w, h)) return -1;
@@ -24,6 +36,42 @@ int resize_window(int w, int h) {
     fprintf(console_out, "RESIZED: desired: %d %d  actually: %d %d\n", w, h, screen->w, screen->h);
     compute_window_shape(w, h, screen->pitch, screen->w);
     return 0;
+}
+
+// The largest fullscreen mode SDL lists, for when the desktop's size is unknown.
+bool largest_mode(int& w, int& h) {
+    SDL_Rect** modes = SDL_ListModes(nullptr, SDL_FULLSCREEN | SDL_SWSURFACE);
+    if (!modes || modes == reinterpret_cast<SDL_Rect**>(-1) || !modes[0]) return false;
+    w = modes[0]->w;  // listed largest first
+    h = modes[0]->h;
+    return true;
+}
+
+}  // namespace
+
+int resize_window(int w, int h) {
+    return set_window_mode(w, h, screen ? screen->flags : kWindowFlags);
+}
+
+int toggle_fullscreen() {
+    if (fullscreen) {
+        fullscreen = false;
+        return set_window_mode(windowed_width, windowed_height, kWindowFlags);
+    }
+    int w = desktop_width, h = desktop_height;
+    if ((w <= 0 || h <= 0) && !largest_mode(w, h)) return 0;  // nowhere to go: stay windowed
+    windowed_width = frame_width;
+    windowed_height = frame_height;
+    if (set_window_mode(w, h, SDL_SWSURFACE | SDL_FULLSCREEN) == 0) {
+        fullscreen = true;
+        return 0;
+    }
+    // The display refused fullscreen: back to the window as it was.
+    return set_window_mode(windowed_width, windowed_height, kWindowFlags);
+}
+
+bool is_fullscreen() {
+    return fullscreen;
 }
 
 namespace {

@@ -104,13 +104,37 @@ void set_rates(benchmark::State& state, double tiles_per_iteration) {
     state.counters["Mpx/s"] = benchmark::Counter(tiles * 4096 / 1e6, benchmark::Counter::kIsRate);
 }
 
+// Kernel tables by number: 0 reference, 1 SSE2, 2 AVX2, 3 AVX2 + BMI2 (the wide EZW scan);
+// those this processor cannot run are left out.
+constexpr int kTables = 4;
+const char* const kTableNames[kTables] = {"reference", "sse2", "avx2", "avx2+bmi2"};
+bool table_available(int n) {
+    const CpuFeatures cpu = detect_cpu_features();
+    switch (n) {
+        case 0:
+            return true;
+        case 1:
+            return cpu.sse2;
+        case 2:
+            return cpu.sse2 && cpu.avx2;
+        default:
+            return cpu.sse2 && cpu.avx2 && cpu.fast_bmi2;
+    }
+}
+PixelKernels table(int n) {
+    CpuFeatures cpu;
+    cpu.sse2 = n >= 1;
+    cpu.avx2 = n >= 2;
+    cpu.fast_bmi2 = n >= 3;
+    return kernels_for(cpu);
+}
+
 // Whole tile: three channel decodes, three inverse transforms, colour conversion.
 void BM_DecodeTile(benchmark::State& state) {
     const Kind kind = Kind(state.range(0));
     const bool compressed = state.range(1) != 0;
-    select_kernel_set(KernelSet(state.range(2)));
-    // The EZW flag scan goes with the kernel set: the wide one with AVX2 (where the CPU has it).
-    select_ezw_scan(active_kernel_set() == KernelSet::avx2 ? EzwScan::avx2_bmi2 : EzwScan::plain);
+    const PixelKernels saved_kernels = kernels();
+    set_kernels(table(int(state.range(2))));
     Corpus& c = corpus(kind, compressed);
     const int sub = 0, level = 2;
     const ResidualLevel saved = residuals_level[sub][level];
@@ -129,16 +153,30 @@ void BM_DecodeTile(benchmark::State& state) {
     state.counters["bytes/tile"] = c.bytes_per_tile;
     set_rates(state, 1);
     state.SetLabel(std::string(kKindNames[kind]) + (compressed ? "/zlib" : "/stored") + "/" +
-                   kernel_set_name(active_kernel_set()) + "/" + ezw_scan_name(active_ezw_scan()));
+                   kernels().name);
+    set_kernels(saved_kernels);
 }
 
-// The EZW passes (with inflating) of the three channels of a tile: the fast decoder with the flag
-// scan `scan` (EzwScan order), or the reference.
+// The EZW passes (with inflating) of the three channels of a tile: decoder 0 the reference, 1 the
+// fast one with the plain eight-flag scan, 2 with the AVX2 + BMI2 32-flag scan.
+const char* const kDecoderNames[3] = {"reference", "fast/plain", "fast/avx2_bmi2"};
+DecodeChannelFn decoder(int n) {
+    switch (n) {
+        case 0:
+            return decode_channel_record_reference;
+#if defined(__x86_64__) && defined(__GNUC__)
+        case 2:
+            return decode_channel_record_wide;
+#endif
+        default:
+            return decode_channel_record_plain;
+    }
+}
+
 void BM_Passes(benchmark::State& state) {
     const Kind kind = Kind(state.range(0));
     const bool compressed = state.range(1) != 0;
-    const bool reference = state.range(2) != 0;
-    select_ezw_scan(EzwScan(state.range(3)));
+    const DecodeChannelFn decode = decoder(int(state.range(2)));
     Corpus& c = corpus(kind, compressed);
     float plane[4096];
     int t = 0;
@@ -146,18 +184,14 @@ void BM_Passes(benchmark::State& state) {
         for (const auto& ch : c.ch) {
             const uint8_t* rec = ch.set.data + ch.set.index[t];
             const size_t len = size_t(ch.set.data_len - ch.set.index[t]);
-            if (reference)
-                decode_channel_record_reference(rec, len, compressed, kMaxPasses, plane);
-            else
-                decode_channel_record(rec, len, compressed, kMaxPasses, plane);
+            decode(rec, len, compressed, kMaxPasses, plane, nullptr);
             benchmark::DoNotOptimize(plane[0]);
         }
         t = (t + 1) % kTiles;
     }
     set_rates(state, 1);
-    state.SetLabel(
-        std::string(kKindNames[kind]) + (compressed ? "/zlib" : "/stored") +
-        (reference ? "/reference" : std::string("/fast/") + ezw_scan_name(active_ezw_scan())));
+    state.SetLabel(std::string(kKindNames[kind]) + (compressed ? "/zlib" : "/stored") + "/" +
+                   kDecoderNames[state.range(2)]);
 }
 
 // Inflating alone (the share of zlib data in the passes), three channels per tile.
@@ -180,37 +214,10 @@ void BM_Inflate(benchmark::State& state) {
     state.SetLabel(kKindNames[state.range(0)]);
 }
 
-using WaveletFn = void (*)(float*);
-using ColourFn = void (*)(const float*, const float*, const float*, uint8_t*, int);
-WaveletFn wavelet_kernel(KernelSet set) {
-    switch (set) {
-#if defined(__x86_64__) && defined(__GNUC__)
-        case KernelSet::avx2:
-            return inverse_wavelet_avx2;
-        case KernelSet::sse2:
-            return inverse_wavelet_sse2;
-#endif
-        default:
-            return inverse_wavelet_reference;
-    }
-}
-ColourFn colour_kernel(KernelSet set) {
-    switch (set) {
-#if defined(__x86_64__) && defined(__GNUC__)
-        case KernelSet::avx2:
-            return ycbcr_to_rgb_tile_avx2;
-        case KernelSet::sse2:
-            return ycbcr_to_rgb_tile_sse2;
-#endif
-        default:
-            return ycbcr_to_rgb_tile_reference;
-    }
-}
-
 // Inverse transform of three planes (one tile).
 void BM_InverseWavelet(benchmark::State& state) {
-    const KernelSet set = KernelSet(state.range(0));
-    const WaveletFn fn = wavelet_kernel(set);
+    const int set = int(state.range(0));
+    const InverseWaveletFn fn = table(set).inverse_wavelet;
     std::mt19937 rng(5);
     std::vector<float> src(3 * 4096);
     for (float& v : src) v = float(int(rng() % 400) - 200);
@@ -223,13 +230,13 @@ void BM_InverseWavelet(benchmark::State& state) {
         }
     }
     set_rates(state, 1);
-    state.SetLabel(kernel_set_name(set));
+    state.SetLabel(kTableNames[set]);
 }
 
 // Colour conversion of one tile.
 void BM_Colour(benchmark::State& state) {
-    const KernelSet set = KernelSet(state.range(0));
-    const ColourFn fn = colour_kernel(set);
+    const int set = int(state.range(0));
+    const ColourFn fn = table(set).ycbcr_to_rgb;
     std::mt19937 rng(6);
     float y[4096], cb[4096], cr[4096];
     for (int i = 0; i < 4096; ++i) {
@@ -243,37 +250,35 @@ void BM_Colour(benchmark::State& state) {
         benchmark::DoNotOptimize(out[0]);
     }
     set_rates(state, 1);
-    state.SetLabel(kernel_set_name(set));
+    state.SetLabel(kTableNames[set]);
 }
 
-// Kernel sets by number (KernelSet order): 0 reference, 1 sse2, 2 avx2; the unavailable ones are
-// left out.
-std::vector<int> kernel_sets() {
+// Kernel tables this processor can run; the transform and the colour conversion have no
+// BMI2 form, so table 3 adds nothing for them.
+std::vector<int> kernel_tables(bool with_bmi2) {
     std::vector<int> sets;
-    for (KernelSet s : {KernelSet::avx2, KernelSet::sse2, KernelSet::reference})
-        if (kernel_set_available(s)) sets.push_back(int(s));
+    for (int n = kTables - 1; n >= 0; --n)
+        if (table_available(n) && (with_bmi2 || n != 3)) sets.push_back(n);
     return sets;
 }
 
 void decode_tile_args(benchmark::internal::Benchmark* b) {
     for (int kind : {kRealistic, kSparse, kZero})
         for (int compressed : {1, 0})
-            for (int set : kernel_sets()) b->Args({kind, compressed, set});
+            for (int set : kernel_tables(true)) b->Args({kind, compressed, set});
 }
 void passes_args(benchmark::internal::Benchmark* b) {
     for (int kind : {kRealistic, kSparse})
-        for (int compressed : {1, 0}) {
-            for (EzwScan scan : {EzwScan::avx2_bmi2, EzwScan::plain})
-                if (ezw_scan_available(scan)) b->Args({kind, compressed, 0, int(scan)});
-            b->Args({kind, compressed, 1, int(EzwScan::plain)});
-        }
+        for (int compressed : {1, 0})
+            for (int n : {2, 1, 0})
+                if (n != 2 || table_available(3)) b->Args({kind, compressed, n});
 }
 void kernel_args(benchmark::internal::Benchmark* b) {
-    for (int set : kernel_sets()) b->Arg(set);
+    for (int set : kernel_tables(false)) b->Arg(set);
 }
 
 BENCHMARK(BM_DecodeTile)->Apply(decode_tile_args)->ArgNames({"kind", "zlib", "kernels"});
-BENCHMARK(BM_Passes)->Apply(passes_args)->ArgNames({"kind", "zlib", "ref", "scan"});
+BENCHMARK(BM_Passes)->Apply(passes_args)->ArgNames({"kind", "zlib", "decoder"});
 BENCHMARK(BM_Inflate)->Arg(kRealistic)->Arg(kSparse)->ArgNames({"kind"});
 BENCHMARK(BM_InverseWavelet)->Apply(kernel_args)->ArgNames({"kernels"});
 BENCHMARK(BM_Colour)->Apply(kernel_args)->ArgNames({"kernels"});

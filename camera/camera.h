@@ -11,6 +11,24 @@ struct FlightView {
     float x, z, height;
 };
 
+// Where the smooth zoom-and-pan path puts the camera a given time after the flight's start.
+struct FlightPoint {
+    enum State {
+        no_path,  // start and target share x and z (or a parameter is not positive): the flight
+                  // ends at once and the camera does not move
+        moving,   // the camera goes to (x, y, z)
+        ended,    // the camera goes to (x, y, z) and the flight is over
+    } state;
+    float x, y, z;
+};
+
+// The path's point `elapsed` milliseconds after the flight's start, for the flight's start and
+// target, rho (zoom/pan ratio) and the two speed factors. Pure: the flight step and the tile
+// prefetching during flights both use it. Every intermediate is evaluated in double and stored
+// as a float, except cosh(r0), which stays in double.
+FlightPoint flight_point(const FlightView& start, const FlightView& target, float rho,
+                         float velocity, float dt, uint32_t elapsed);
+
 // The camera above the image plane y = 0. position.y is the height; right, up and forward are
 // unit axes (up maps to increasing screen rows). Moves take a signed distance a: a positive a
 // moves the position against the axis. The height never drops to 100 or below through a move.

@@ -11,12 +11,12 @@ FlightView flight_target = {0, 0, 0};
 int32_t flight_running = 0;
 int32_t flight_clock_started = 0;
 
-FlightView Camera::flight_step(const FlightView& start, const FlightView& target, float rho,
-                               float velocity, float dt, uint32_t now) {
+FlightPoint flight_point(const FlightView& start, const FlightView& target, float rho,
+                         float velocity, float dt, uint32_t elapsed) {
     const float x0 = start.x, z0 = start.z, w0 = start.height;
     const float x1 = target.x, z1 = target.z, w1 = target.height;
 
-    const uint32_t t = now - start_ticks;  // unsigned: survives a wrap of the tick counter
+    const uint32_t t = elapsed;
     const float s = float(double(t) * double(0.001f) * double(velocity) * double(dt));
 
     const float dx = float(double(x1) - x0);
@@ -27,7 +27,8 @@ FlightView Camera::flight_step(const FlightView& start, const FlightView& target
 
     // A flight of no ground distance has no path (the formulas divide by u1): it ends at once
     // and the camera stays where it is.
-    if (!(u1 > 0.0f) || !(rho2 > 0.0f) || !(w0 > 0.0f) || !(w1 > 0.0f)) return target;
+    if (!(u1 > 0.0f) || !(rho2 > 0.0f) || !(w0 > 0.0f) || !(w1 > 0.0f))
+        return FlightPoint{FlightPoint::no_path, x1, w1, z1};
 
     const float b0 = float((double(w1) * w1 - double(w0) * w0 + double(rho4) * u1 * u1) /
                            (2.0 * w0 * rho2 * u1));
@@ -54,14 +55,20 @@ FlightView Camera::flight_step(const FlightView& start, const FlightView& target
     float z = float(double(z0) + double(u) * ez);
 
     // The camera must never receive a non-finite position: if the path cannot be evaluated
-    // (extreme settings), finish the flight at its target instead.
-    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z) || !std::isfinite(path_len)) {
-        set_position(x1, w1, z1);
-        return target;
-    }
-    set_position(x, y, z);
-    if (s >= path_len) return target;
-    return FlightView{x, z, y};
+    // (extreme settings), the flight finishes at its target instead.
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z) || !std::isfinite(path_len))
+        return FlightPoint{FlightPoint::ended, x1, w1, z1};
+    return FlightPoint{s >= path_len ? FlightPoint::ended : FlightPoint::moving, x, y, z};
+}
+
+FlightView Camera::flight_step(const FlightView& start, const FlightView& target, float rho,
+                               float velocity, float dt, uint32_t now) {
+    // Unsigned: survives a wrap of the tick counter.
+    const FlightPoint p = flight_point(start, target, rho, velocity, dt, now - start_ticks);
+    if (p.state == FlightPoint::no_path) return target;
+    set_position(p.x, p.y, p.z);
+    if (p.state == FlightPoint::ended) return target;
+    return FlightView{p.x, p.z, p.y};
 }
 
 void flight_frame_step(uint32_t now) {

@@ -29,18 +29,7 @@ void ycbcr_to_rgb_tile_reference(const float* y, const float* cb, const float* c
 }
 
 void ycbcr_to_rgb_tile(const float* y, const float* cb, const float* cr, uint8_t* out, int stride) {
-    switch (active_kernel_set()) {
-#if defined(__x86_64__) && defined(__GNUC__)
-        case KernelSet::avx2:
-            return ycbcr_to_rgb_tile_avx2(y, cb, cr, out, stride);
-#endif
-#if defined(__SSE2__)
-        case KernelSet::sse2:
-            return ycbcr_to_rgb_tile_sse2(y, cb, cr, out, stride);
-#endif
-        default:
-            return ycbcr_to_rgb_tile_reference(y, cb, cr, out, stride);
-    }
+    kernels().ycbcr_to_rgb(y, cb, cr, out, stride);
 }
 
 void ycbcr_to_rgb(const float* y, const float* cb, const float* cr, RawImage& image) {

@@ -12,14 +12,14 @@
 struct RawImage;
 
 // Converts 64 x 64 planes into `out`: 64 rows of 64 four-byte pixels, rows `stride` bytes apart.
-// The viewer's kernel: the fastest variant, chosen once at start-up.
+// The viewer's kernel: the kernel table's variant (decoder/kernels.h).
 void ycbcr_to_rgb_tile(const float* y, const float* cb, const float* cr, uint8_t* out, int stride);
 void ycbcr_to_rgb_tile_reference(const float* y, const float* cb, const float* cr, uint8_t* out,
                                  int stride);
 void ycbcr_to_rgb_tile_sse2(const float* y, const float* cb, const float* cr, uint8_t* out,
                             int stride);
 void ycbcr_to_rgb_tile_avx2(const float* y, const float* cb, const float* cr, uint8_t* out,
-                            int stride);  // only where kernel_set_available(KernelSet::avx2)
+                            int stride);  // only where detect_cpu_features().avx2
 
 // interface: writes the 64 x 64 pixels of `image` (its data, stride image.stride).
 void ycbcr_to_rgb(const float* y, const float* cb, const float* cr, RawImage& image);

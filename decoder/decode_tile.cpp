@@ -12,7 +12,8 @@ float plane_y[kTileCoeffs];
 float plane_cb[kTileCoeffs];
 float plane_cr[kTileCoeffs];
 
-DecodeStatus decode_tile_channel(const TileSet& set, int t, float* plane, ChannelDecodeInfo* info) {
+DecodeStatus decode_tile_channel(const TileSet& set, int t, float* plane, ChannelDecodeInfo* info,
+                                 DecodeChannelFn decode) {
     const int64_t slots = int64_t(set.header.tiles_x) * int64_t(set.header.tiles_y);
     int32_t offset = -1;
     if (set.index != nullptr && set.data != nullptr && t >= 0 && t < slots) offset = set.index[t];
@@ -21,29 +22,40 @@ DecodeStatus decode_tile_channel(const TileSet& set, int t, float* plane, Channe
         if (info) *info = ChannelDecodeInfo{DecodeStatus::record_truncated};
         return DecodeStatus::record_truncated;
     }
-    return decode_channel_record(set.data + offset, size_t(set.data_len - offset),
-                                 set.header.compressed != 0, set.header.max_passes, plane, info);
+    return decode(set.data + offset, size_t(set.data_len - offset), set.header.compressed != 0,
+                  set.header.max_passes, plane, info);
+}
+
+DecodeStatus decode_tile_channel(const TileSet& set, int t, float* plane, ChannelDecodeInfo* info) {
+    return decode_tile_channel(set, t, plane, info, kernels().decode_channel);
 }
 
 namespace {
 // One channel: decode, then transform. An all-0.0 coefficient plane (nothing became significant)
 // is not transformed: its transform is the constant inverse_wavelet_of_zero(), bit for bit.
-void decode_channel(const TileSet* set, int t, float* plane) {
+void decode_channel(const TileSet* set, int t, float* plane, const PixelKernels& k) {
     ChannelDecodeInfo info;
-    if (set != nullptr) decode_tile_channel(*set, t, plane, &info);
+    if (set != nullptr) decode_tile_channel(*set, t, plane, &info, k.decode_channel);
     if (set == nullptr || info.significant == 0)
         std::memcpy(plane, inverse_wavelet_of_zero(), sizeof(float) * kTileCoeffs);
     else
-        inverse_wavelet(plane);
+        k.inverse_wavelet(plane);
 }
 }  // namespace
 
-void decode_tile(int sub, int level, int t) {
+void decode_tile_into(const DataSet& data, int sub, int level, int t, const PixelKernels& k,
+                      float* const planes[3], uint8_t* residual, int stride) {
     const ResidualLevel* rl = nullptr;
     if (sub >= 0 && sub < kSubImages && level >= 0 && level < kLevels)
-        rl = &residuals_level[sub][level];
-    decode_channel(rl ? rl->R : nullptr, t, plane_y);
-    decode_channel(rl ? rl->G : nullptr, t, plane_cb);
-    decode_channel(rl ? rl->B : nullptr, t, plane_cr);
-    ycbcr_to_rgb(plane_y, plane_cb, plane_cr, residual_tile);
+        rl = &data.residuals[sub][level];
+    decode_channel(rl ? rl->R : nullptr, t, planes[0], k);
+    decode_channel(rl ? rl->G : nullptr, t, planes[1], k);
+    decode_channel(rl ? rl->B : nullptr, t, planes[2], k);
+    if (residual != nullptr) k.ycbcr_to_rgb(planes[0], planes[1], planes[2], residual, stride);
+}
+
+void decode_tile(int sub, int level, int t) {
+    float* const planes[3] = {plane_y, plane_cb, plane_cr};
+    decode_tile_into(viewer_data, sub, level, t, kernels(), planes, residual_tile.data,
+                     residual_tile.stride > 0 ? residual_tile.stride : 256);
 }

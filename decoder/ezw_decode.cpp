@@ -14,9 +14,10 @@
 //     and a DC zerotree root ends the pass at once;
 //   - it inflates with libdeflate (one decompressor per thread), which accepts and rejects the
 //     same streams as zlib's uncompress for a 4096-byte destination (tested);
-//   - on CPUs with AVX2 and fast BMI2 (EzwScan::avx2_bmi2, chosen at start-up) the passes take 32
-//     flags at a time instead of eight, in ezw_decode_avx2.cpp; the eight-flag scan here is the
-//     plain one, and both are tested against the reference.
+//   - on CPUs with AVX2 and fast BMI2 (decode_channel_record_wide, chosen by the kernel table)
+//     the passes take 32 flags at a time instead of eight, in ezw_decode_avx2.cpp; the eight-flag
+//     scan here is the plain one (decode_channel_record_plain), and both are tested against the
+//     reference.
 #include "decoder/ezw_decode.h"
 
 #include <cstring>
@@ -363,8 +364,11 @@ struct FastDecoder {
 
 }  // namespace
 
-DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, bool compressed,
-                                   int max_passes, float* plane, ChannelDecodeInfo* info) {
+namespace {
+
+// The fast decoder with the plain eight-flag scan, or (wide) the AVX2 + BMI2 one.
+DecodeStatus decode_fast(const uint8_t* record, size_t record_len, bool compressed, int max_passes,
+                         float* plane, ChannelDecodeInfo* info, bool wide) {
     std::memset(plane, 0, sizeof(float) * kTileCoeffs);
 
     // The dominant bytes (inflated here, or copied from a stored record) and the subordinate
@@ -386,7 +390,7 @@ DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, boo
     if (dom != dombuf) std::memcpy(dombuf, dom, D);
     std::memcpy(subbuf, sub, S);
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (active_ezw_scan() == EzwScan::avx2_bmi2) {
+    if (wide) {
         std::memset(dombuf + D, 0, kWidePadding);
         std::memset(subbuf + S, 0, kWidePadding);
         PassCounts c;
@@ -412,14 +416,35 @@ DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, boo
     return st;
 }
 
+}  // namespace
+
+DecodeStatus decode_channel_record_plain(const uint8_t* record, size_t record_len, bool compressed,
+                                         int max_passes, float* plane, ChannelDecodeInfo* info) {
+    return decode_fast(record, record_len, compressed, max_passes, plane, info, false);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+DecodeStatus decode_channel_record_wide(const uint8_t* record, size_t record_len, bool compressed,
+                                        int max_passes, float* plane, ChannelDecodeInfo* info) {
+    return decode_fast(record, record_len, compressed, max_passes, plane, info, true);
+}
+#endif
+
+DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, bool compressed,
+                                   int max_passes, float* plane, ChannelDecodeInfo* info) {
+    return kernels().decode_channel(record, record_len, compressed, max_passes, plane, info);
+}
+
 DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t record_len,
                                              bool compressed, int max_passes, float* plane,
                                              ChannelDecodeInfo* info) {
-    // Fixed working storage (statics: the reference is single-threaded, like the viewer).
-    static uint8_t dominant_buf[16388];
-    static uint8_t dom_symbols[4 * kMaxDominantBytes];
-    static uint8_t refine_bits[8 * kMaxSubordinateBytes];
-    static uint8_t insignificant_flags[kTileCoeffs];
+    // Fixed working storage, one set per thread (the zerotree flags too), so that tiles can be
+    // decoded with the reference on several threads at once.
+    thread_local uint8_t dominant_buf[16388];
+    thread_local uint8_t dom_symbols[4 * kMaxDominantBytes];
+    thread_local uint8_t refine_bits[8 * kMaxSubordinateBytes];
+    thread_local uint8_t insignificant_flags[kTileCoeffs];
+    thread_local uint8_t zerotree[kTileCoeffs];
 
     // 1-2. Record fields; plane to 0.0.
     for (int p = 0; p < kTileCoeffs; ++p) plane[p] = 0.0f;
@@ -445,10 +470,10 @@ DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t recor
     int k = 0;
     // 7. Passes.
     for (; k < max_passes && T >= 2; ++k) {
-        for (int p = 0; p < kTileCoeffs; ++p) zerotree_flags[p] = 1;
+        for (int p = 0; p < kTileCoeffs; ++p) zerotree[p] = 1;
         for (int w = 0; w < kTileCoeffs; ++w) {
             const int p = scan_order[w];
-            if (zerotree_flags[p] != 1 || insignificant_flags[p] != 1) continue;
+            if (zerotree[p] != 1 || insignificant_flags[p] != 1) continue;
             if (s >= 4 * D) {  // the streams ran out: stop this channel here
                 st = DecodeStatus::short_streams;
                 goto done;
@@ -457,12 +482,12 @@ DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t recor
             ++s;
             if (x == 0) {
                 if (p == 0) {
-                    zerotree_flags[0] = 0;
-                    clear_zerotree(1);
-                    clear_zerotree(64);
-                    clear_zerotree(65);
+                    zerotree[0] = 0;
+                    clear_zerotree_in(zerotree, 1);
+                    clear_zerotree_in(zerotree, 64);
+                    clear_zerotree_in(zerotree, 65);
                 } else {
-                    clear_zerotree(p);
+                    clear_zerotree_in(zerotree, p);
                 }
             } else if (x == 1 || x == 3) {
                 if (b >= 8 * S) {

@@ -47,16 +47,26 @@ struct ChannelDecodeInfo {
 //   - `compressed`: the header's `compressed` byte is nonzero (dominant stream is zlib data);
 //   - `max_passes`: the header's `max_passes` byte (0..255).
 // The plane is always fully written (0.0 where nothing was decoded).
+// This runs the kernel table's decoder (decoder/kernels.h): one of the three below.
 DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, bool compressed,
                                    int max_passes, float* plane, ChannelDecodeInfo* info = nullptr);
 
 // The same, written as a plain step-by-step decoder (unpacked symbol and bit arrays, the
-// global zerotree_flags / clear_zerotree walk, zlib's uncompress). Slow; the reference the fast
-// decoder is tested against. Uses the global scan_order and zerotree_flags (build_scan_order()
-// must have run), so it is not thread-safe.
+// zerotree_flags / clear_zerotree walk, zlib's uncompress). Slow; the reference the fast
+// decoders are tested against. Uses the global scan_order (build_scan_order() must have run) and
+// zerotree flags of its own; its working storage is per thread, so threads may share it.
 DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t record_len,
                                              bool compressed, int max_passes, float* plane,
                                              ChannelDecodeInfo* info = nullptr);
+
+// The fast decoder with the plain eight-flag scan (every processor) and with the AVX2 + BMI2
+// 32-flag scan (only where detect_cpu_features() reports fast_bmi2; x86-64 builds only).
+DecodeStatus decode_channel_record_plain(const uint8_t* record, size_t record_len, bool compressed,
+                                         int max_passes, float* plane,
+                                         ChannelDecodeInfo* info = nullptr);
+DecodeStatus decode_channel_record_wide(const uint8_t* record, size_t record_len, bool compressed,
+                                        int max_passes, float* plane,
+                                        ChannelDecodeInfo* info = nullptr);
 
 // Inflates a zlib stream into out[0..4096): ok, zlib_failed or dominant_too_long; `out_len` gets
 // the inflated length on success. Semantics of zlib's uncompress with a 4096-byte destination.

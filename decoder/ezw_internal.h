@@ -56,7 +56,7 @@ struct PassCounts {
 // bytes and `bits` S bytes, each followed by kWidePadding zero bytes; both are rewritten (the
 // symbols and bits of each byte reversed, which leaves the zero padding zero). False when the
 // streams ran out (`counts` then tells where, as for the plain scan). Only where
-// ezw_scan_available(EzwScan::avx2_bmi2).
+// detect_cpu_features().fast_bmi2 (decoder/kernels.h).
 bool run_passes_avx2_bmi2(uint8_t* dom, uint32_t D, uint8_t* bits, uint32_t S, int T0,
                           int max_passes, float* plane, PassCounts& counts);
 #endif

@@ -1,93 +1,106 @@
-// Kernel set selection: once, at static initialisation, from the CPU's features.
+// The kernel table: the reference versions, the processor's versions, and the active table.
 #include "decoder/kernels.h"
 
-namespace {
-bool cpu_has_avx2() {
-#if defined(__x86_64__) && defined(__GNUC__)
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
-KernelSet best_available() {
-    if (cpu_has_avx2()) return KernelSet::avx2;
-#if defined(__SSE2__)
-    return KernelSet::sse2;  // part of x86-64's baseline
-#else
-    return KernelSet::reference;
-#endif
-}
-KernelSet g_active = best_available();
+#include <cstdlib>
+#include <cstring>
 
-bool cpu_has_fast_bmi2() {
+#include "decoder/colour.h"
+#include "decoder/lifting.h"
+#include "render/raster.h"
+#include "render/synth.h"
+
 #if defined(__x86_64__) && defined(__GNUC__)
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("bmi2") ||
-        !__builtin_cpu_supports("popcnt"))
-        return false;
-    // Families 15h and 17h (up to Zen 2) run pdep/pext in microcode.
-    return !(__builtin_cpu_is("amdfam15h") || __builtin_cpu_is("amdfam17h"));
-#else
-    return false;
+#define QUORVIK_X86_64 1
 #endif
+
+CpuFeatures detect_cpu_features() {
+    CpuFeatures f;
+#ifdef QUORVIK_X86_64
+    __builtin_cpu_init();
+    f.sse2 = true;  // part of x86-64's baseline
+    f.avx2 = __builtin_cpu_supports("avx2");
+    // Families 15h and 17h (up to Zen 2) run pdep/pext in microcode.
+    f.fast_bmi2 = f.avx2 && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt") &&
+                  !(__builtin_cpu_is("amdfam15h") || __builtin_cpu_is("amdfam17h"));
+#endif
+    return f;
 }
-EzwScan g_ezw_scan = cpu_has_fast_bmi2() ? EzwScan::avx2_bmi2 : EzwScan::plain;
+
+PixelKernels reference_kernels() {
+    PixelKernels k;
+    k.name = "reference";
+    k.decode_channel = decode_channel_record_reference;
+    k.inverse_wavelet = inverse_wavelet_reference;
+    k.ycbcr_to_rgb = ycbcr_to_rgb_tile_reference;
+    k.upsample_step = upsample_step_plain;
+    k.add_residual = add_residual_tile_plain;
+    k.draw_tile = draw_tile_rows_plain;
+    k.draw_base = draw_base_rows_plain;
+    return k;
+}
+
+PixelKernels kernels_for(const CpuFeatures& cpu) {
+    PixelKernels k = reference_kernels();
+#ifdef QUORVIK_X86_64
+    if (cpu.sse2) {
+        k.name = "sse2";
+        k.decode_channel = decode_channel_record_plain;
+        k.inverse_wavelet = inverse_wavelet_sse2;
+        k.ycbcr_to_rgb = ycbcr_to_rgb_tile_sse2;
+        k.upsample_step = upsample_step_sse2;
+        k.add_residual = add_residual_tile_sse2;
+        k.draw_tile = draw_tile_rows_sse2;
+        k.draw_base = draw_base_rows_sse2;
+    }
+    if (cpu.sse2 && cpu.avx2) {
+        k.name = "avx2";
+        k.inverse_wavelet = inverse_wavelet_avx2;
+        k.ycbcr_to_rgb = ycbcr_to_rgb_tile_avx2;
+    }
+    if (cpu.sse2 && cpu.avx2 && cpu.fast_bmi2) {
+        k.name = "avx2+bmi2";
+        k.decode_channel = decode_channel_record_wide;
+    }
+#else
+    (void)cpu;
+#endif
+    return k;
+}
+
+namespace {
+
+PixelKernels start_up_kernels() {
+    const char* force = getenv("QUORVIK_REFERENCE_KERNELS");
+    if (force && *force && strcmp(force, "0") != 0) return reference_kernels();
+    return kernels_for(detect_cpu_features());
+}
+
+// Made on first use, so that no static initialiser elsewhere can see an empty table.
+struct Active {
+    PixelKernels table = start_up_kernels();
+    bool forced = table.decode_channel == decode_channel_record_reference;
+};
+Active& active() {
+    static Active a;
+    return a;
+}
+
 }  // namespace
 
-KernelSet active_kernel_set() {
-    return g_active;
+const PixelKernels& kernels() {
+    return active().table;
 }
 
-bool kernel_set_available(KernelSet set) {
-    switch (set) {
-        case KernelSet::reference:
-            return true;
-#if defined(__SSE2__)
-        case KernelSet::sse2:
-            return true;
-#endif
-        case KernelSet::avx2:
-            return cpu_has_avx2();
-        default:
-            return false;
-    }
+void set_kernels(const PixelKernels& table) {
+    active().table = table;
+    active().forced = false;
 }
 
-void select_kernel_set(KernelSet set) {
-    g_active = kernel_set_available(set) ? set : KernelSet::reference;
+void force_reference_kernels(bool on) {
+    active().table = on ? reference_kernels() : kernels_for(detect_cpu_features());
+    active().forced = on;
 }
 
-const char* kernel_set_name(KernelSet set) {
-    switch (set) {
-        case KernelSet::reference:
-            return "reference";
-        case KernelSet::sse2:
-            return "sse2";
-        case KernelSet::avx2:
-            return "avx2";
-    }
-    return "unknown";
-}
-
-EzwScan active_ezw_scan() {
-    return g_ezw_scan;
-}
-
-bool ezw_scan_available(EzwScan scan) {
-    return scan == EzwScan::plain || (scan == EzwScan::avx2_bmi2 && cpu_has_fast_bmi2());
-}
-
-void select_ezw_scan(EzwScan scan) {
-    g_ezw_scan = ezw_scan_available(scan) ? scan : EzwScan::plain;
-}
-
-const char* ezw_scan_name(EzwScan scan) {
-    switch (scan) {
-        case EzwScan::plain:
-            return "plain";
-        case EzwScan::avx2_bmi2:
-            return "avx2_bmi2";
-    }
-    return "unknown";
+bool reference_kernels_forced() {
+    return active().forced;
 }

@@ -1,25 +1,78 @@
 #pragma once
-// Which implementation of the pixel kernels (inverse_wavelet, ycbcr_to_rgb_tile) the viewer uses.
-// Chosen once at start-up (static initialisation) from the CPU's features (AVX2 if the CPU has
-// it, else SSE2 on x86-64, else the plain reference); tests and the benchmark
-// may switch explicitly. Every set gives bit-identical output.
-enum class KernelSet { reference, sse2, avx2 };
+// The kernel table of the pixel path: every routine a tile or a frame goes through, from the EZW
+// passes to the drawing, as one table of function pointers. It is filled once at start-up with
+// the plain reference versions and then overridden by the SSE2, AVX2 and BMI2 versions the
+// processor has (kernels_for); every version gives bit-identical results, which the tests prove
+// against the reference. One switch, force_reference_kernels (or QUORVIK_REFERENCE_KERNELS=1 in
+// the environment at start-up), puts the reference versions back everywhere: quorvik-tool's
+// --plain and bench --baseline, the tests and the benchmarks use it.
+//
+// The table is read by every thread that makes or draws tiles; change it only between frames.
+#include <cstddef>
+#include <cstdint>
 
-KernelSet active_kernel_set();
-void select_kernel_set(KernelSet set);  // falls back to reference when unavailable
-bool kernel_set_available(KernelSet set);
-const char* kernel_set_name(KernelSet set);
+#include "decoder/ezw_decode.h"
 
-// Which flag scan the fast EZW decoder (decode_channel_record) runs:
-//   plain:     eight flags at a time, portable C++ (every CPU);
-//   avx2_bmi2: 32 flags at a time with AVX2, the symbols of the active ones spread over the
-//              block with BMI2's pdep/pext (ezw_decode_avx2.cpp).
-// Chosen once at start-up: avx2_bmi2 where the CPU has AVX2, BMI2 and POPCNT and pdep/pext are
-// not microcoded (AMD before family 19h runs them in microcode, far slower than the plain scan).
-// Tests and the benchmark may switch. Both give identical planes, statuses and counts.
-enum class EzwScan { plain, avx2_bmi2 };
+struct RawImage;
+struct TileCorners;  // render/raster.h
+struct ViewRect;     // render/view.h
+struct FrameRows;    // render/raster.h
+struct DrawScratch;  // render/raster.h
 
-EzwScan active_ezw_scan();
-void select_ezw_scan(EzwScan scan);  // falls back to plain when unavailable
-bool ezw_scan_available(EzwScan scan);
-const char* ezw_scan_name(EzwScan scan);
+// One channel record -> coefficient plane (decode_channel_record's contract).
+using DecodeChannelFn = DecodeStatus (*)(const uint8_t* record, size_t record_len, bool compressed,
+                                         int max_passes, float* plane, ChannelDecodeInfo* info);
+// Inverse transform of one 64 x 64 plane in place.
+using InverseWaveletFn = void (*)(float* plane);
+// Three planes -> 64 x 64 four-byte pixels, rows `stride` bytes apart.
+using ColourFn = void (*)(const float* y, const float* cb, const float* cr, uint8_t* out,
+                          int stride);
+// One doubling step of the tile prediction (render/synth.h).
+using UpsampleFn = void (*)(const uint8_t* source, int w, int h, int stride, int bpp, int ox,
+                            int oz, uint8_t* target);
+// The 64 x 64 core of a prediction plus a residual tile (zero point 127, damped border) -> the
+// final tile (render/synth.h).
+using AddResidualFn = void (*)(const uint8_t* prediction, int prediction_stride,
+                               const uint8_t* residual, int residual_stride, uint8_t* out,
+                               int out_stride);
+// One tile (padded 0x00RRGGBB words) projected onto rows of the frame (render/raster.h).
+using DrawTileFn = void (*)(const FrameRows& rows, const TileCorners& corners, const uint32_t* tile,
+                            bool bilinear, DrawScratch& scratch);
+// Level 1 from the packed base textures onto rows of the frame (render/raster.h).
+using DrawBaseFn = void (*)(const FrameRows& rows, const ViewRect& rect,
+                            const RawImage* packed_textures, bool bilinear, DrawScratch& scratch);
+
+struct PixelKernels {
+    const char* name;  // "reference", "sse2", "avx2", "avx2+bmi2": the widest set in use
+    DecodeChannelFn decode_channel;
+    InverseWaveletFn inverse_wavelet;
+    ColourFn ycbcr_to_rgb;
+    UpsampleFn upsample_step;
+    AddResidualFn add_residual;
+    DrawTileFn draw_tile;
+    DrawBaseFn draw_base;
+};
+
+// What the processor offers. fast_bmi2: BMI2 whose pdep/pext are not microcoded (AMD before
+// family 19h runs them in microcode, slower than the plain EZW scan).
+struct CpuFeatures {
+    bool sse2 = false;
+    bool avx2 = false;
+    bool fast_bmi2 = false;  // implies avx2 and popcnt
+};
+
+// The one place that asks the processor.
+CpuFeatures detect_cpu_features();
+// Every entry the plain reference version.
+PixelKernels reference_kernels();
+// The reference table overridden by the versions `cpu` can run (features this build has no code
+// for are ignored, as are features the processor lacks).
+PixelKernels kernels_for(const CpuFeatures& cpu);
+
+// The table the pixel path uses.
+const PixelKernels& kernels();
+// Installs a table (tests and benchmarks comparing versions).
+void set_kernels(const PixelKernels& table);
+// The switch: true installs reference_kernels(), false the best table for this processor.
+void force_reference_kernels(bool on);
+bool reference_kernels_forced();

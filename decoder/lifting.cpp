@@ -65,16 +65,5 @@ const float* inverse_wavelet_of_zero() {
 }
 
 void inverse_wavelet(float* plane) {
-    switch (active_kernel_set()) {
-#if defined(__x86_64__) && defined(__GNUC__)
-        case KernelSet::avx2:
-            return inverse_wavelet_avx2(plane);
-#endif
-#if defined(__SSE2__)
-        case KernelSet::sse2:
-            return inverse_wavelet_sse2(plane);
-#endif
-        default:
-            return inverse_wavelet_reference(plane);
-    }
+    kernels().inverse_wavelet(plane);
 }

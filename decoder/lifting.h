@@ -10,13 +10,13 @@
 // All variants are thread-safe (scratch on the stack) and give bit-identical planes; the plain
 // reference is kept as the definition, the others are tested against it.
 
-// The viewer's transform: the fastest variant this CPU has, chosen once at start-up.
+// The viewer's transform: the kernel table's variant (decoder/kernels.h).
 void inverse_wavelet(float* plane);
 
 // Plain C++ reference, step by step (columns then rows, n = 2 .. 64).
 void inverse_wavelet_reference(float* plane);
 // SSE2 and AVX2 (packed doubles), bit-identical to the reference. Only on x86-64; the AVX2 one
-// only on CPUs that have AVX2 (kernel_set_available(KernelSet::avx2)).
+// only on CPUs that have AVX2 (detect_cpu_features(), decoder/kernels.h).
 void inverse_wavelet_sse2(float* plane);
 void inverse_wavelet_avx2(float* plane);
 

@@ -48,18 +48,22 @@ void build_scan_order() {
     for_each_band_entry([&](int r, int c, int, int, int) { scan_order[w++] = r * 64 + c; });
 }
 
-void clear_zerotree(int p) {
+void clear_zerotree_in(uint8_t* flags, int p) {
     if (p <= 0) return;  // the DC tree is cleared by the caller; p = 0 would recurse
     while (p < 4096) {
-        zerotree_flags[p] = 0;
+        flags[p] = 0;
         const int r = p / 64, c = p % 64;
         if (2 * c >= 64 || 2 * r >= 64) return;
         const int q = 128 * r + 2 * c;
-        clear_zerotree(q);
-        clear_zerotree(q + 1);
-        clear_zerotree(q + 64);
+        clear_zerotree_in(flags, q);
+        clear_zerotree_in(flags, q + 1);
+        clear_zerotree_in(flags, q + 64);
         p = q + 65;
     }
+}
+
+void clear_zerotree(int p) {
+    clear_zerotree_in(zerotree_flags, p);
 }
 
 const ScanTree& scan_tree() {

@@ -10,6 +10,8 @@ extern uint8_t zerotree_flags[4096];
 void build_scan_order();
 // Clears zerotree_flags[p] and the flags of all descendants of p (p != 0); p >= 4096: nothing.
 void clear_zerotree(int p);
+// The same on another array of 4096 flags (the reference decoder keeps one per thread).
+void clear_zerotree_in(uint8_t* flags, int p);
 
 // Constant tables of the coefficient tree in scan-index space, for the fast decoder and the
 // encoder. Built on first use (thread-safe), independent of the globals above.

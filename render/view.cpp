@@ -5,7 +5,8 @@
 
 #include "app/frame_state.h"
 #include "app/settings.h"
-#include "decoder/decode_tile.h"
+#include "decoder/kernels.h"
+#include "render/engine.h"
 #include "render/raster.h"
 #include "render/synth.h"
 #include "store/data_set.h"
@@ -18,7 +19,6 @@ TileRange tile_range = {0, 0, 0, 0};
 int32_t tiles_across = 0;
 int32_t tiles_down = 0;
 int32_t tiles_drawn = 0;
-bool render_plain_paths = false;
 
 namespace {
 
@@ -34,7 +34,11 @@ int trunc_to_int(double v) {
 }  // namespace
 
 int choose_level(float height) {
-    if (viewer_settings.hiqu) return 5;
+    return choose_level_for(height, viewer_settings.hiqu != 0);
+}
+
+int choose_level_for(float height, bool hiqu) {
+    if (hiqu) return 5;
     if (height > 3750.0f) return 1;
     if (height > 2250.0f) return 2;
     if (height > 1250.0f) return 3;
@@ -86,47 +90,77 @@ WorldTile locate_world_tile(int tx, int tz, int across, int down) {
     return w;
 }
 
-void render_view() {
-    memset(frame_buffer, 0, size_t(frame_width) * size_t(frame_height) * 4);
-    tiles_drawn = 0;
-    if (ipos->y < kMinimumHeight) ipos->y = kMinimumHeight;
-    current_level = choose_level(ipos->y);
-    current_scale = level_scale[current_level];
-    tile_range = TileRange{0, 0, 0, 0};
-    if (!compute_view_rect(ipos->y, ipos->x, ipos->z, *istr, *iup, *ifor, half_width_factor,
-                           half_height_factor, current_scale, view_rect))
-        return;
-    if (current_level == 1) {
-        if (render_plain_paths)
-            draw_base_level_plain();
-        else
-            draw_base_level();
-        return;
-    }
-    const TileSetHeader& header = residuals_level[0][current_level].R->header;
-    tiles_across = header.merged_w / kTilePixels;
-    tiles_down = header.merged_h / kTilePixels;
-    tile_range = compute_tile_range(view_rect);
+FrameView plan_view(float x, float height, float z, const Vec4& r, const Vec4& u, const Vec4& f,
+                    float K, float V, bool hiqu, const DataSet& data) {
+    FrameView v{};
+    v.height = height;
+    v.level = choose_level_for(height, hiqu);
+    v.scale = level_scale[v.level];
+    v.visible = compute_view_rect(height, x, z, r, u, f, K, V, v.scale, v.rect);
+    if (!v.visible || v.level == 1) return v;
+    const TileSetHeader& header = data.residuals[0][v.level].R->header;
+    v.across = header.merged_w / kTilePixels;
+    v.down = header.merged_h / kTilePixels;
+    v.range = compute_tile_range(v.rect);
     // Tiles outside the grid are skipped; walking only the part of the range inside it visits
     // the same tiles in the same order.
-    const int x_begin = tile_range.tx0 > 0 ? tile_range.tx0 : 0;
-    const int x_end = tile_range.tx1 < 4 * tiles_across ? tile_range.tx1 : 4 * tiles_across;
-    const int z_begin = tile_range.tz0 > 0 ? tile_range.tz0 : 0;
-    const int z_end = tile_range.tz1 < 2 * tiles_down ? tile_range.tz1 : 2 * tiles_down;
-    const int residuals = viewer_settings.compressedResidue;
-    for (int tz = z_begin; tz < z_end; ++tz) {
-        for (int tx = x_begin; tx < x_end; ++tx) {
-            const WorldTile w = locate_world_tile(tx, tz, tiles_across, tiles_down);
-            if (residuals) decode_tile(w.sub, current_level, w.index);
-            const RawImage& prediction = synthesise_tile(w.sub, w.tc, w.tr, current_level);
-            if (render_plain_paths) {
-                add_residual_plain(prediction);
-                draw_tile_plain(tx, tz);
-            } else {
-                add_residual(prediction);
-                draw_tile(tx, tz);
-            }
-            ++tiles_drawn;
+    v.x_begin = v.range.tx0 > 0 ? v.range.tx0 : 0;
+    v.x_end = v.range.tx1 < 4 * v.across ? v.range.tx1 : 4 * v.across;
+    v.z_begin = v.range.tz0 > 0 ? v.range.tz0 : 0;
+    v.z_end = v.range.tz1 < 2 * v.down ? v.range.tz1 : 2 * v.down;
+    return v;
+}
+
+namespace {
+
+template <typename Visit>
+void for_each_view_tile(const FrameView& v, bool residuals, Visit&& visit) {
+    if (!v.visible || v.level == 1) return;
+    for (int tz = v.z_begin; tz < v.z_end; ++tz) {
+        for (int tx = v.x_begin; tx < v.x_end; ++tx) {
+            const WorldTile w = locate_world_tile(tx, tz, v.across, v.down);
+            visit(tx, tz, TileJob{w.sub, v.level, w.tc, w.tr, w.index, residuals});
         }
     }
+}
+
+}  // namespace
+
+void view_tile_jobs(const FrameView& v, bool residuals, std::vector<TileJob>& out) {
+    for_each_view_tile(v, residuals, [&](int, int, const TileJob& job) { out.push_back(job); });
+}
+
+void render_view() {
+    // Kept from frame to frame, so that a frame allocates nothing once the window's tiles fit.
+    static std::vector<FrameTile> frame_tiles;
+    RenderEngine& engine = render_engine();
+    const FrameRows frame{frame_buffer, frame_width, frame_height, 0, frame_height};
+    tiles_drawn = 0;
+    if (ipos->y < kMinimumHeight) ipos->y = kMinimumHeight;
+    const FrameView v = plan_view(ipos->x, ipos->y, ipos->z, *istr, *iup, *ifor, half_width_factor,
+                                  half_height_factor, viewer_settings.hiqu != 0, viewer_data);
+    current_level = v.level;
+    current_scale = v.scale;
+    tile_range = TileRange{0, 0, 0, 0};
+    if (!v.visible) {
+        engine.clear_frame(frame);
+        return;
+    }
+    view_rect = v.rect;
+    const PixelKernels& k = kernels();
+    const bool bilinear = viewer_settings.bilinIpol != 0;
+    if (current_level == 1) {
+        engine.draw_base_frame(frame, viewer_data, view_rect, bilinear, k);
+        return;
+    }
+    tiles_across = v.across;
+    tiles_down = v.down;
+    tile_range = v.range;
+    frame_tiles.clear();
+    for_each_view_tile(v, viewer_settings.compressedResidue != 0,
+                       [&](int tx, int tz, const TileJob& job) {
+                           frame_tiles.push_back(FrameTile{job, project_tile_corners(tx, tz)});
+                       });
+    engine.draw_tile_frame(frame, viewer_data, frame_tiles, bilinear, k);
+    tiles_drawn = int32_t(frame_tiles.size());
 }

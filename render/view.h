@@ -1,8 +1,12 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "camera/camera.h"
+#include "render/tile.h"
 #include "store/format.h"
+
+struct DataSet;
 
 // Per-frame view state. render_view() recomputes all of it at the start of every frame; only
 // current_level keeps its value from one frame to the next (1 before the first frame). The
@@ -33,14 +37,12 @@ extern ViewRect view_rect;
 extern TileRange tile_range;  // meaningful at levels 2..5 only
 extern int32_t tiles_across;  // tile grid of one sub-image at the current level
 extern int32_t tiles_down;
-extern int32_t tiles_drawn;  // draw_tile calls of the last frame (0 at level 1)
+extern int32_t tiles_drawn;  // tiles drawn in the last frame (0 at level 1)
 
-// When set, frames are drawn with the straightforward per-pixel routines the fast ones are
-// checked against (same pixels, slower). For the bench's baseline and the tests; off normally.
-extern bool render_plain_paths;
-
-// Level of detail for a camera height (already raised to the minimum height).
+// Level of detail for a camera height (already raised to the minimum height); the first form
+// reads "always highest resolution" from the viewer's settings.
 int choose_level(float height);
+int choose_level_for(float height, bool hiqu);
 
 // The view rectangle for a camera at height h over (cx, cz) with axes r, u, f, the half-angle
 // tangents K and V and `scale` world units per level pixel. Returns false (leaving `out`
@@ -56,5 +58,28 @@ TileRange compute_tile_range(const ViewRect& rect);
 // 4 * across x 2 * down tiles.
 WorldTile locate_world_tile(int tx, int tz, int across, int down);
 
-// Draws the world image as the camera sees it into frame_buffer (once per frame).
+// What a camera sees: the level, the view rectangle and the tiles of the level's grid, in the
+// order the frame draws them. For the frame itself (render_view) and for frames still to come
+// (prefetching during a flight).
+struct FrameView {
+    float height;  // the camera's height, raised to the minimum
+    int level;     // 1..5
+    float scale;   // world units per level pixel
+    bool visible;  // false: a corner of the view rectangle is not finite, nothing is drawn
+    ViewRect rect;
+    TileRange range;     // levels 2..5
+    int across, down;    // tile grid of one sub-image at the level
+    int x_begin, x_end;  // the range's columns inside the grid, half-open
+    int z_begin, z_end;  // and its rows
+};
+// The view of a camera at (x, height, z) with axes r, u, f, for a window with half-angle
+// tangents K and V, over `data` (whose tile grids must be loaded).
+FrameView plan_view(float x, float height, float z, const Vec4& r, const Vec4& u, const Vec4& f,
+                    float K, float V, bool hiqu, const DataSet& data);
+// The tiles of a view (levels 2..5), in frame order, appended to `out` (for prefetching: no
+// screen positions).
+void view_tile_jobs(const FrameView& v, bool residuals, std::vector<TileJob>& out);
+
+// Draws the world image as the camera sees it into frame_buffer (once per frame), with the
+// render engine (render/engine.h) and the kernel table.
 void render_view();

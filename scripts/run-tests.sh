@@ -1,9 +1,10 @@
 #!/bin/sh
 # Runs every test: the release build's full suite (window tests included, under a private Xvfb),
-# then the sanitizer build's unit tests.
+# then the AddressSanitizer build's unit tests, then the ThreadSanitizer build's engine tests.
 set -e
 BUILD=$1
 ASAN_BUILD=$2
+TSAN_BUILD=$3
 HERE=$(cd "$(dirname "$0")" && pwd)
 status=0
 "$HERE/with-xvfb.sh" ctest --test-dir "$BUILD" --output-on-failure -j 2 || status=1
@@ -17,5 +18,8 @@ if [ -n "$ASAN_BUILD" ] && [ -d "$ASAN_BUILD" ]; then
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         "$HERE/with-xvfb.sh" ctest --test-dir "$ASAN_BUILD" --output-on-failure -j 2 -L unit || status=1
     echo "sanitizer build: unit tests took $(($(date +%s) - started)) s"
+fi
+if [ -n "$TSAN_BUILD" ] && [ -d "$TSAN_BUILD" ]; then
+    "$HERE/run-tsan.sh" "$TSAN_BUILD" || status=1
 fi
 exit $status

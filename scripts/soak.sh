@@ -9,7 +9,8 @@
 # Environment: SOAK_SECONDS (default 120), SOAK_SEED (random seed, default: the time),
 # SOAK_UNLIMITED=1 (also toggle the frame limiter; otherwise it stays on, so that the run does not
 # take a whole core of a shared machine), SOAK_KEEP=1 (keep the work directory),
-# SOAK_SELFTEST_LEAK_KB=N (makes every frame lose N kB, to check that the soak notices a leak).
+# SOAK_SELFTEST_LEAK_KB=N (makes every frame lose N kB, to check that the soak notices a leak),
+# SOAK_CACHE_MB (the viewer's tile cache budget, default 2).
 #
 # Fails when the viewer crashes or exits on its own, when it does not end with status 0 on q at
 # the end, or when its resident memory grows by more than 5 MB from the first to the last quarter
@@ -26,6 +27,9 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 BUILD=$(cd "${1:-build}" && pwd)
 WORLD=${2:-$BUILD/world}
 SECONDS_TOTAL=${SOAK_SECONDS:-120}
+# The tile cache grows by design until it holds its budget; a small one fills within the first
+# checkpoints, so that what grows after it is a leak.
+CACHE_MB=${SOAK_CACHE_MB:-2}
 SEED=${SOAK_SEED:-$(date +%s)}
 
 for tool in xdotool xwininfo Xvfb cc; do
@@ -117,7 +121,8 @@ cd "$WORLD" || exit 2
 # Native child windows make the panel's widgets visible to xwininfo, so they can be clicked.
 GDK_NATIVE_WINDOWS=1 MALLOC_MMAP_THRESHOLD_=131072 QUORVIK_SOAK_FRAMES="$WORK/frames" \
     QUORVIK_SOAK_SELFTEST_LEAK_KB="${SOAK_SELFTEST_LEAK_KB:-0}" \
-    LD_PRELOAD="$WORK/count_frames.so" "$BUILD/quorvik" >"$WORK/stdout.txt" 2>"$WORK/stderr.txt" &
+    LD_PRELOAD="$WORK/count_frames.so" "$BUILD/quorvik" --cache-mb "$CACHE_MB" \
+    >"$WORK/stdout.txt" 2>"$WORK/stderr.txt" &
 VIEWER_PID=$!
 
 # Running: the loading log is complete and both windows exist.

@@ -6,10 +6,13 @@
 #include "app/exit.h"
 #include "app/frame_state.h"
 #include "camera/camera.h"
+#include "render/engine.h"
 #include "store/data_set.h"
 #include "store/render_buffers.h"
 
 void release_program_data() {
+    // First the render engine: its workers may be reading the data set.
+    release_render_engine();
     delete camera;
     camera = nullptr;
     ipos = istr = iup = ifor = nullptr;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/input.h"
+#include "app/navigation.h"
 #include "app/settings.h"
 #include "camera/flight.h"
 #include "store/data_set.h"
@@ -23,6 +24,7 @@ class InputStep : public ::testing::Test {
         flight_start = flight_target = FlightView{0, 0, 0};
         minimap_rect = MinimapRect{0, 0, 256, 128};
         std::fill(std::begin(keys_), std::end(keys_), 0);
+        pointer_released();
     }
     void TearDown() override {
         delete camera;
@@ -94,6 +96,29 @@ TEST_F(InputStep, ClicksThatStartNoFlight) {
     click(200, 100);
     EXPECT_EQ(flight_target.x, target.x);
     EXPECT_EQ(flight_target.z, target.z);
+}
+
+// The frame loop hands the left button's press and moves to the navigation as events, and the
+// input step then sees the button held as state.
+TEST_F(InputStep, ADragThatReachesTheMinimapStartsNoFlightButAClickThereDoes) {
+    pointer_pressed(400, 300);
+    click(400, 300);
+    pointer_moved(100, 60);
+    click(100, 60);
+    click(100, 60);
+    EXPECT_EQ(flight_running, 0) << "a drag over the minimap became a click";
+    pointer_released();
+    frame(0, 100, 60);
+
+    pointer_pressed(100, 60);
+    click(100, 60);
+    ASSERT_EQ(flight_running, 1);
+    EXPECT_EQ(flight_target.x, float(100.0 / 256.0 * 131072 - 16384));
+    // Holding the button there and moving off and back is the click as it always was: no pan.
+    const float x = ipos->x;
+    pointer_moved(300, 300);
+    click(300, 300);
+    EXPECT_EQ(ipos->x, x);
 }
 
 TEST_F(InputStep, MinimapAwayFromTheCornerIsHitRelativeToItsOrigin) {

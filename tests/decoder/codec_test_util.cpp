@@ -87,9 +87,8 @@ bool same_bits(const float* a, const float* b, int n, std::string* where) {
     return true;
 }
 
-std::vector<EzwScan> available_ezw_scans() {
-    std::vector<EzwScan> scans;
-    for (EzwScan scan : {EzwScan::plain, EzwScan::avx2_bmi2})
-        if (ezw_scan_available(scan)) scans.push_back(scan);
-    return scans;
+std::vector<FastDecoder> fast_decoders() {
+    std::vector<FastDecoder> v = {{"plain", decode_channel_record_plain}};
+    if (detect_cpu_features().fast_bmi2) v.push_back({"avx2_bmi2", decode_channel_record_wide});
+    return v;
 }

@@ -25,16 +25,10 @@ void random_samples(std::mt19937& rng, float* plane);
 // True when both planes hold the same bits (NaN matches any NaN); `where` gets the first mismatch.
 bool same_bits(const float* a, const float* b, int n, std::string* where = nullptr);
 
-// The fast decoder's flag scans this CPU can run (plain always, then avx2_bmi2 where available).
-std::vector<EzwScan> available_ezw_scans();
-// Selects `scan` for the lifetime of the object, then restores the previous one.
-class ScopedEzwScan {
-  public:
-    explicit ScopedEzwScan(EzwScan scan) : saved_(active_ezw_scan()) { select_ezw_scan(scan); }
-    ~ScopedEzwScan() { select_ezw_scan(saved_); }
-    ScopedEzwScan(const ScopedEzwScan&) = delete;
-    ScopedEzwScan& operator=(const ScopedEzwScan&) = delete;
-
-  private:
-    EzwScan saved_;
+// The fast decoders this CPU can run: the plain eight-flag scan always, then the AVX2 + BMI2
+// 32-flag scan where available.
+struct FastDecoder {
+    const char* name;
+    DecodeChannelFn fn;
 };
+std::vector<FastDecoder> fast_decoders();

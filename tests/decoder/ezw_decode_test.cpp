@@ -16,15 +16,14 @@ using DecodeFn = DecodeStatus (*)(const uint8_t*, size_t, bool, int, float*, Cha
 struct Decoder {
     const char* name;
     DecodeFn fn;
-    EzwScan scan;  // the fast decoder's flag scan (the reference has none)
 };
 
 // The fast decoder with each flag scan this CPU has, and the reference.
 std::vector<Decoder> decoders() {
-    std::vector<Decoder> v = {{"fast", decode_channel_record, EzwScan::plain}};
-    if (ezw_scan_available(EzwScan::avx2_bmi2))
-        v.push_back({"fast_avx2_bmi2", decode_channel_record, EzwScan::avx2_bmi2});
-    v.push_back({"reference", decode_channel_record_reference, EzwScan::plain});
+    std::vector<Decoder> v = {{"fast", decode_channel_record_plain}};
+    if (detect_cpu_features().fast_bmi2)
+        v.push_back({"fast_avx2_bmi2", decode_channel_record_wide});
+    v.push_back({"reference", decode_channel_record_reference});
     return v;
 }
 
@@ -32,7 +31,6 @@ class EzwExamples : public ::testing::TestWithParam<Decoder> {
   protected:
     void SetUp() override { build_scan_order(); }
     DecodeStatus decode(const Bytes& rec, bool compressed, int max_passes) {
-        ScopedEzwScan scan(GetParam().scan);
         return GetParam().fn(rec.data(), rec.size(), compressed, max_passes, plane, &info);
     }
     int nonzero_count() const {
@@ -178,14 +176,12 @@ void expect_same_decode(const Bytes& rec, bool compressed, int max_passes, const
     ChannelDecodeInfo ib;
     const DecodeStatus sb =
         decode_channel_record_reference(rec.data(), rec.size(), compressed, max_passes, b, &ib);
-    for (EzwScan scan : available_ezw_scans()) {
-        ScopedEzwScan use(scan);
+    for (const FastDecoder& fast : fast_decoders()) {
         float a[4096];
         ChannelDecodeInfo ia;
-        const DecodeStatus sa =
-            decode_channel_record(rec.data(), rec.size(), compressed, max_passes, a, &ia);
+        const DecodeStatus sa = fast.fn(rec.data(), rec.size(), compressed, max_passes, a, &ia);
         std::string where;
-        const char* name = ezw_scan_name(scan);
+        const char* name = fast.name;
         ASSERT_EQ(sa, sb) << what << " " << name;
         ASSERT_TRUE(same_bits(a, b, 4096, &where)) << what << " " << name << " " << where;
         ASSERT_EQ(ia.symbols_used, ib.symbols_used) << what << " " << name;
@@ -197,14 +193,11 @@ void expect_same_decode(const Bytes& rec, bool compressed, int max_passes, const
 }
 
 TEST(EzwScanSelection, StartUpPicksTheWideScanWhereAvailable) {
-    const EzwScan before = active_ezw_scan();
-    EXPECT_EQ(before, ezw_scan_available(EzwScan::avx2_bmi2) ? EzwScan::avx2_bmi2 : EzwScan::plain);
-    select_ezw_scan(EzwScan::avx2_bmi2);  // falls back to plain where unavailable
-    EXPECT_EQ(active_ezw_scan(),
-              ezw_scan_available(EzwScan::avx2_bmi2) ? EzwScan::avx2_bmi2 : EzwScan::plain);
-    select_ezw_scan(EzwScan::plain);
-    EXPECT_EQ(active_ezw_scan(), EzwScan::plain);
-    select_ezw_scan(before);
+    // decode_channel_record runs the table's decoder: the wide scan where the CPU has fast BMI2.
+    if (reference_kernels_forced()) GTEST_SKIP() << "reference kernels forced";
+    EXPECT_EQ(kernels().decode_channel, detect_cpu_features().fast_bmi2
+                                            ? decode_channel_record_wide
+                                            : decode_channel_record_plain);
 }
 
 TEST(EzwFastVsReference, EncodedPlanes) {

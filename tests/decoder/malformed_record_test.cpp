@@ -26,19 +26,18 @@ DecodeStatus decode_exact(const Bytes& rec, size_t len, bool compressed, int pas
         return decode_channel_record_reference(copy.get(), len, compressed, passes, plane, info);
     ChannelDecodeInfo first_info;
     DecodeStatus first = DecodeStatus::ok;
-    const std::vector<EzwScan> scans = available_ezw_scans();
+    const std::vector<FastDecoder> scans = fast_decoders();
     for (size_t k = 0; k < scans.size(); ++k) {
-        ScopedEzwScan use(scans[k]);
         float other[4096];
         ChannelDecodeInfo i;
         const DecodeStatus st =
-            decode_channel_record(copy.get(), len, compressed, passes, k == 0 ? plane : other, &i);
+            scans[k].fn(copy.get(), len, compressed, passes, k == 0 ? plane : other, &i);
         if (k == 0) {
             first = st;
             first_info = i;
             continue;
         }
-        const char* name = ezw_scan_name(scans[k]);
+        const char* name = scans[k].name;
         EXPECT_EQ(st, first) << name << " len " << len;
         EXPECT_TRUE(same_bits(other, plane, 4096)) << name << " len " << len;
         EXPECT_EQ(i.symbols_used, first_info.symbols_used) << name << " len " << len;

@@ -19,20 +19,24 @@ using ColourFn = void (*)(const float*, const float*, const float*, uint8_t*, in
 
 struct Variant {
     const char* name;
-    KernelSet set;
+    ::PixelKernels table;  // the kernel table with this variant's transform and colour conversion
     WaveletFn wavelet;
     ColourFn colour;
 };
 
 std::vector<Variant> variants() {
-    std::vector<Variant> v = {{"reference", KernelSet::reference, inverse_wavelet_reference,
-                               ycbcr_to_rgb_tile_reference}};
+    std::vector<Variant> v = {
+        {"reference", reference_kernels(), inverse_wavelet_reference, ycbcr_to_rgb_tile_reference}};
+    const CpuFeatures cpu = detect_cpu_features();
+    CpuFeatures with;
 #if defined(__SSE2__)
-    v.push_back({"sse2", KernelSet::sse2, inverse_wavelet_sse2, ycbcr_to_rgb_tile_sse2});
+    with.sse2 = true;
+    v.push_back({"sse2", kernels_for(with), inverse_wavelet_sse2, ycbcr_to_rgb_tile_sse2});
 #endif
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (kernel_set_available(KernelSet::avx2))
-        v.push_back({"avx2", KernelSet::avx2, inverse_wavelet_avx2, ycbcr_to_rgb_tile_avx2});
+    with.avx2 = true;
+    if (cpu.avx2)
+        v.push_back({"avx2", kernels_for(with), inverse_wavelet_avx2, ycbcr_to_rgb_tile_avx2});
 #endif
     return v;
 }
@@ -226,12 +230,12 @@ TEST(KernelIdentity, ColourMatchesReference) {
 }
 
 TEST(KernelIdentity, DispatchUsesTheSelectedSet) {
-    const KernelSet before = active_kernel_set();
+    const ::PixelKernels before = kernels();
     std::mt19937 rng(13);
     for (const Variant& v : variants()) {
-        ASSERT_TRUE(kernel_set_available(v.set));
-        select_kernel_set(v.set);
-        EXPECT_EQ(active_kernel_set(), v.set);
+        set_kernels(v.table);
+        EXPECT_EQ(kernels().inverse_wavelet, v.wavelet) << v.name;
+        EXPECT_EQ(kernels().ycbcr_to_rgb, v.colour) << v.name;
         float a[4096], b[4096];
         random_samples(rng, a);
         std::memcpy(b, a, sizeof a);
@@ -239,10 +243,12 @@ TEST(KernelIdentity, DispatchUsesTheSelectedSet) {
         inverse_wavelet_reference(b);
         EXPECT_TRUE(same_bits(a, b, 4096));
     }
-    select_kernel_set(before);
+    set_kernels(before);
 #if defined(__SSE2__)
     // Chosen at start-up on x86-64: the widest set the CPU has.
-    EXPECT_EQ(before, kernel_set_available(KernelSet::avx2) ? KernelSet::avx2 : KernelSet::sse2);
+    if (!reference_kernels_forced())
+        EXPECT_EQ(before.inverse_wavelet,
+                  detect_cpu_features().avx2 ? inverse_wavelet_avx2 : inverse_wavelet_sse2);
 #endif
 }
 

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "tests/support/fixture.h"
+#include "tests/support/png_read.h"
 
 namespace fs = std::filesystem;
 
@@ -230,6 +231,69 @@ std::string viewer_path() {
 #else
     return "quorvik";
 #endif
+}
+
+std::string tool_path() {
+#ifdef QUORVIK_TOOL_PATH
+    return QUORVIK_TOOL_PATH;
+#else
+    return "";
+#endif
+}
+
+Image read_ppm_file(const std::string& path) {
+    return parse_ppm(read_whole(path));
+}
+
+Image read_png_file(const std::string& path) {
+    Image img;
+    if (!read_png_pixels(path, img.width, img.height, img.pixels)) return Image();
+    return img;
+}
+
+int differing_pixels(const Image& a, const Image& b, int x0, int y0, int x1, int y1) {
+    if (a.width != b.width || a.height != b.height) return (x1 - x0) * (y1 - y0);
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) n += a.at(x, y) != b.at(x, y);
+    return n;
+}
+
+int differing_pixels(const Image& a, const Image& b) {
+    return differing_pixels(a, b, 0, 0, a.width, a.height);
+}
+
+std::string camera_arg(float x, float y, float z) {
+    char text[96];
+    snprintf(text, sizeof text, "--camera=%.9g,%.9g,%.9g", double(x), double(y), double(z));
+    return text;
+}
+
+Image render_with_tool(const std::string& data_dir, const std::string& scratch_dir, float x,
+                       float y, float z, int width, int height,
+                       const std::vector<std::string>& flags) {
+    const std::string out = scratch_dir + "/tool_frame.ppm";
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    std::vector<std::string> argv = {tool_path(), "render", "--data", data_dir, camera_arg(x, y, z),
+                                     "--size",    size,     "--out",  out,      "--ppm"};
+    argv.insert(argv.end(), flags.begin(), flags.end());
+    std::string command;
+    for (const std::string& a : argv) command += a + " ";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        redirect(0, "/dev/null", O_RDONLY);
+        redirect(1, "/dev/null", O_WRONLY);
+        std::vector<char*> c = c_argv(argv);
+        execv(c[0], c.data());
+        _exit(127);
+    }
+    int status = -1;
+    if (pid > 0) waitpid(pid, &status, 0);
+    if (pid <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        ADD_FAILURE() << "quorvik-tool render failed: " << command;
+        return Image();
+    }
+    return read_ppm_file(out);
 }
 
 std::string ExitResult::describe() const {
@@ -567,6 +631,14 @@ void Session::mouse_move(unsigned long window, int x, int y) {
               std::to_string(x), std::to_string(y)});
 }
 
+void Session::button_down(int button) {
+    run_tool({"xdotool", "mousedown", std::to_string(button)});
+}
+
+void Session::button_up(int button) {
+    run_tool({"xdotool", "mouseup", std::to_string(button)});
+}
+
 void Session::click(unsigned long window, int x, int y, int hold_ms, int button) {
     raise(window);
     mouse_move(window, x, y);
@@ -606,6 +678,10 @@ Image Session::screenshot(unsigned long window) {
     if (!window) return Image();
     raise(window);
     return parse_ppm(run_tool({"import", "-window", std::to_string(window), "ppm:-"}));
+}
+
+Image Session::screenshot_root() {
+    return parse_ppm(run_tool({"import", "-window", "root", "ppm:-"}));
 }
 
 bool Session::save_screenshot(unsigned long window, const std::string& png_path) {

@@ -36,6 +36,8 @@ std::string display_unavailable_reason();
 
 // Path of the viewer under test (set by CMake; QUORVIK_E2E_VIEWER overrides it).
 std::string viewer_path();
+// Path of quorvik-tool (set by CMake; empty when the tool is not built).
+std::string tool_path();
 
 // A private Xvfb server (1280 x 1024, 24 bits unless asked otherwise). Stopped by the destructor.
 class XServer {
@@ -69,6 +71,23 @@ struct Image {
     uint32_t at(int x, int y) const { return pixels[size_t(y) * width + x]; }
     bool empty() const { return pixels.empty(); }
 };
+
+// A binary PPM (P6, maxval 255) as quorvik-tool --ppm writes it; empty when unreadable.
+Image read_ppm_file(const std::string& path);
+// An 8-bit PNG read with libpng; empty when unreadable.
+Image read_png_file(const std::string& path);
+// Pixels that differ inside [x0, x1) x [y0, y1), or anywhere (images of different sizes differ
+// everywhere).
+int differing_pixels(const Image& a, const Image& b, int x0, int y0, int x1, int y1);
+int differing_pixels(const Image& a, const Image& b);
+// "--camera=X,Y,Z" with every digit a float needs, for quorvik-tool render.
+std::string camera_arg(float x, float y, float z);
+// The frame quorvik-tool renders of the data set in `data_dir` (the folder holding ezw_data) for a
+// camera and window size, written as PPM into `scratch_dir`; empty (with a test failure) when the
+// tool fails.
+Image render_with_tool(const std::string& data_dir, const std::string& scratch_dir, float x,
+                       float y, float z, int width, int height,
+                       const std::vector<std::string>& flags = {});
 
 // How a run ended.
 struct ExitResult {
@@ -143,6 +162,9 @@ class Session {
     // a window manager both windows open at the screen's corner, so the window is raised first.
     void click(unsigned long window, int x, int y, int hold_ms = 200, int button = 1);
     void mouse_move(unsigned long window, int x, int y);
+    // Presses or releases a mouse button where the pointer is.
+    void button_down(int button = 1);
+    void button_up(int button = 1);
     void focus(unsigned long window);
     // Puts the window above the other (overlapping) windows and gives it time to redraw.
     void raise(unsigned long window);
@@ -154,8 +176,10 @@ class Session {
     // Sends a signal to the viewer process.
     void send_signal(int sig);
 
-    // Screenshot of a window (ImageMagick import), raised first; empty on failure.
+    // Screenshot of a window (ImageMagick import), raised first; empty on failure. The root
+    // window (the whole screen) is not raised.
     Image screenshot(unsigned long window);
+    Image screenshot_root();
     // Also saves the PNG next to the captured output (useful when a test fails).
     bool save_screenshot(unsigned long window, const std::string& png_path);
 

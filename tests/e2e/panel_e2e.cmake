@@ -3,8 +3,3 @@
 # quorvik-tool's headless rendering.
 quorvik_add_e2e_test(quorvik_e2e_panel_test ${CMAKE_CURRENT_LIST_DIR}/panel_e2e.cpp)
 target_link_libraries(quorvik_e2e_panel_test PRIVATE quorvik_panel)
-if(TARGET quorvik-tool)
-  add_dependencies(quorvik_e2e_panel_test quorvik-tool)
-  target_compile_definitions(quorvik_e2e_panel_test PRIVATE
-    QUORVIK_TOOL_PATH="$<TARGET_FILE:quorvik-tool>")
-endif()

@@ -12,12 +12,13 @@
 
 #include "panel/panel.h"
 #include "tests/e2e/harness.h"
+#include "store/format.h"
 #include "tests/support/fixture.h"
 
 namespace {
 
-// The start camera, which nothing moves in these tests unless a flight is started.
-const char kStartCamera[] = "--camera=111081,504,32424";
+// The start camera (kStartX, kStartHeight, kStartZ) is left alone in these tests unless a
+// flight is started.
 const int kMinimapW = 256, kMinimapH = 128;
 
 // Where the panel's widgets sit inside its window. The viewer shows create_panel's window, so a
@@ -97,60 +98,13 @@ PanelLayout probe_layout(const std::string& display) {
     return l;
 }
 
-std::string tool_path() {
-#ifdef QUORVIK_TOOL_PATH
-    return QUORVIK_TOOL_PATH;
-#else
-    return "";
-#endif
-}
-
-// A binary PPM (P6, maxval 255) as written by quorvik-tool --ppm.
-e2e::Image read_ppm(const std::string& path) {
-    e2e::Image img;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return img;
-    int w = 0, h = 0, maxval = 0;
-    if (fscanf(f, "P6 %d %d %d", &w, &h, &maxval) == 3 && maxval == 255 && fgetc(f) != EOF &&
-        w > 0 && h > 0) {
-        std::string bytes(size_t(w) * h * 3, '\0');
-        if (fread(&bytes[0], 1, bytes.size(), f) == bytes.size()) {
-            img.width = w;
-            img.height = h;
-            img.pixels.resize(size_t(w) * h);
-            for (size_t i = 0; i < img.pixels.size(); ++i)
-                img.pixels[i] = uint32_t(uint8_t(bytes[3 * i])) << 16 |
-                                uint32_t(uint8_t(bytes[3 * i + 1])) << 8 |
-                                uint8_t(bytes[3 * i + 2]);
-        }
-    }
-    fclose(f);
-    return img;
-}
-
 // The frame quorvik-tool renders for the viewer's start camera in a 512 x 512 window.
 e2e::Image tool_frame(e2e::Session& s, const std::vector<std::string>& flags) {
-    const std::string out = s.workdir() + "/tool_frame.ppm";
-    std::vector<std::string> argv = {tool_path(), "render",  "--data", s.workdir(), kStartCamera,
-                                     "--size",    "512x512", "--out",  out,         "--ppm"};
-    argv.insert(argv.end(), flags.begin(), flags.end());
-    int code = -1;
-    s.run_tool(argv, &code);
-    EXPECT_EQ(code, 0) << "quorvik-tool render failed";
-    return read_ppm(out);
+    return e2e::render_with_tool(s.workdir(), s.workdir(), kStartX, kStartHeight, kStartZ, 512, 512,
+                                 flags);
 }
 
-// Pixels that differ inside the rectangle [x0, x1) x [y0, y1).
-int differing_pixels(const e2e::Image& a, const e2e::Image& b, int x0, int y0, int x1, int y1) {
-    int n = 0;
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) n += a.at(x, y) != b.at(x, y);
-    return n;
-}
-
-int differing_pixels(const e2e::Image& a, const e2e::Image& b) {
-    return differing_pixels(a, b, 0, 0, a.width, a.height);
-}
+using e2e::differing_pixels;
 
 // Pixels of the minimap corner that show the data set's minimap picture.
 int minimap_pixels_shown(const e2e::Image& frame) {

@@ -10,81 +10,20 @@
 
 #include "store/data_set.h"
 #include "tests/e2e/harness.h"
+#include "tests/e2e/viewer_log.h"
 #include "tests/support/fixture.h"
 
 namespace {
 
-const char kClosingLines[] = "\n\n\tcleaned up successfully\n";
+using e2e::filenames_line;
+using e2e::kClosingLines;
+using e2e::last_ipos;
+using e2e::split_banner;
+using e2e::without_toolkit_noise;
 
-// The toolkit may log its own warnings ("(quorvik:PID): Gtk-WARNING **: ...", each after a blank
-// line); they are not the viewer's messages.
-std::string without_toolkit_noise(const std::string& text) {
-    std::string out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t end = text.find('\n', pos);
-        const std::string line =
-            text.substr(pos, end == std::string::npos ? std::string::npos : end - pos + 1);
-        pos = end == std::string::npos ? text.size() : end + 1;
-        const bool toolkit =
-            line.rfind("(quorvik:", 0) == 0 && line.find(" **: ") != std::string::npos;
-        if (toolkit) {
-            if (!out.empty() && out.back() == '\n' &&
-                (out.size() == 1 || out[out.size() - 2] == '\n'))
-                out.pop_back();
-            continue;
-        }
-        out += line;
-    }
-    return out;
-}
-
-// The banner's wording is free; it is the first line and names the product.
-std::string split_banner(const std::string& out, std::string& rest) {
-    const size_t nl = out.find('\n');
-    if (nl == std::string::npos) {
-        rest.clear();
-        return out;
-    }
-    rest = out.substr(nl + 1);
-    return out.substr(0, nl);
-}
-
-std::string filenames_line(int sub, int level) {
-    return "filenames: " + data_path(tile_file_name(sub, level, 'R')) + " " +
-           data_path(tile_file_name(sub, level, 'G')) + " " +
-           data_path(tile_file_name(sub, level, 'B')) + "\n";
-}
-
-// What loading one residual level prints, with the R file's length taken from the data set.
-std::string level_lines(const std::string& workdir, int sub, int level) {
-    const auto len =
-        std::filesystem::file_size(workdir + "/ezw_data/" + tile_file_name(sub, level, 'R'));
-    return "successfully opened the 3 files for reading\n"
-           "file_lenR = " +
-           std::to_string(len) + "\nfile_lenR without header = " + std::to_string(len - 24) +
-           "\nheadersize type = 24\n"
-           "reading in compressed tile-data\n"
-           "read compressed tile-data\n";
-}
-
-// The start-up log after the banner, up to and including the line that ends `upto` (the whole
-// log when empty). Built from the files in the working directory.
+// The start-up log for the fixture copied into the working directory.
 std::string expected_log(const std::string& workdir) {
-    std::string log = "RESIZED: desired: 512 512  actually: 512 512\n";
-    log += "rawin filename = ./ezw_data/minimap.pzd\nraw image is 256 x 128\n";
-    log += "successfully loaded minimap\n";
-    for (int i = 0; i < kSubImages; ++i) {
-        log += "\n\n" + filenames_line(i, 2) + level_lines(workdir, i, 2);
-        log += "\n\nresiduals_level[0][1].R->header.merged_w=2048\n";
-        for (int level = 3; level <= 5; ++level)
-            log += filenames_line(i, level) + level_lines(workdir, i, level);
-        log += "rawin filename = " + data_path(base_tex_name(i)) + "\n";
-        log += "raw image is 1024 x 1024\n\n\n";
-    }
-    log += "loaded ezw files successfully\n";
-    log += "rearrange bits for faster rendering\nrearranged bits for faster rendering\n";
-    return log;
+    return e2e::expected_log(workdir + "/ezw_data");
 }
 
 TEST(ViewerStartUp, LoadingLogIsExactAndQuitKeyEndsCleanly) {
@@ -210,13 +149,6 @@ TEST(ViewerWindow, ResizesAbove100AreTakenAndOthersIgnored) {
     s.key("q");
     const e2e::ExitResult r = s.wait_exit();
     EXPECT_TRUE(r.exited_with(0)) << r.describe();
-}
-
-// The camera position of the last "ipos = " line printed with p.
-bool last_ipos(const std::string& out, float& x, float& y, float& z) {
-    const size_t at = out.rfind("ipos = ");
-    return at != std::string::npos &&
-           sscanf(out.c_str() + at, "ipos = %g, %g, %g", &x, &y, &z) == 3;
 }
 
 // Keys are read as state once per frame, so a held key acts in every frame it is down.

@@ -139,11 +139,38 @@ TEST_F(RenderTool, HelpAndBench) {
         EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.out.find("--data"), std::string::npos) << sub;
     }
-    const ToolRun b = tool("bench " + data() + " --frames 2");
+    const ToolRun b = tool("bench " + data() + " --frames 2 --no-flights --threads 2");
     ASSERT_EQ(b.status, 0) << b.err;
     EXPECT_NE(b.out.find("median"), std::string::npos);
     EXPECT_NE(b.out.find("1920x1080"), std::string::npos);
+    EXPECT_NE(b.out.find("3840x2160"), std::string::npos);
+    EXPECT_NE(b.out.find("2 threads, tile cache 256 MiB"), std::string::npos) << b.out;
     int lines = 0;
     for (char c : b.out) lines += c == '\n';
-    EXPECT_EQ(lines, 9);  // two heading lines and seven views
+    EXPECT_EQ(lines, 10);  // two heading lines and eight views
+}
+
+// The scripted flights, back to back: both sizes, with the frame-time figures and the cache's hit
+// rate; without a cache there is no hit rate, and bad engine settings are refused.
+TEST_F(RenderTool, BenchFliesThereAndBack) {
+    const ToolRun b = tool("bench " + data() + " --frames 1 --pace 0 --threads 2 --cache-mb 64");
+    ASSERT_EQ(b.status, 0) << b.err;
+    const size_t heading = b.out.find("flights from the start pose (111081, 32424)");
+    ASSERT_NE(heading, std::string::npos) << b.out;
+    const std::string flights = b.out.substr(heading);
+    for (const char* size : {"1920x1080", "3840x2160"}) {
+        const size_t at = flights.find(std::string("there+back ") + size);
+        ASSERT_NE(at, std::string::npos) << flights;
+        const std::string line = flights.substr(at, flights.find('\n', at) - at);
+        EXPECT_NE(line.find('%'), std::string::npos) << line;  // a hit rate
+    }
+    const ToolRun off = tool("bench " + data() + " --frames 1 --pace 0 --threads 1 --cache-mb 0");
+    ASSERT_EQ(off.status, 0) << off.err;
+    EXPECT_NE(off.out.find("1 thread, no tile cache"), std::string::npos) << off.out;
+    EXPECT_EQ(off.out.find('%'), std::string::npos) << off.out;
+    for (const char* bad : {" --threads 3000", " --cache-mb -1", " --pace x"}) {
+        const ToolRun r = tool("bench " + data() + bad);
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_NE(r.err.find(std::string(bad).substr(1, 6)), std::string::npos) << r.err;
+    }
 }

@@ -8,6 +8,7 @@
 #include "app/frame_state.h"
 #include "app/settings.h"
 #include "camera/camera.h"
+#include "decoder/kernels.h"
 #include "render/overlays.h"
 #include "render/raster.h"
 #include "render/view.h"
@@ -18,14 +19,15 @@ namespace {
 
 class SettingsGuard {
   public:
-    SettingsGuard() : saved_(viewer_settings) {}
+    SettingsGuard() : saved_(viewer_settings), kernels_(kernels()) {}
     ~SettingsGuard() {
         viewer_settings = saved_;
-        render_plain_paths = false;
+        set_kernels(kernels_);
     }
 
   private:
     ViewerSettings saved_;
+    PixelKernels kernels_;
 };
 
 void draw(float x, float y, float z) {
@@ -185,11 +187,11 @@ TEST(RenderView, FastAndPlainRoutinesDrawIdenticalFrames) {
         viewer_settings.bilinIpol = v.bilinear;
         viewer_settings.compressedResidue = v.residuals;
         viewer_settings.hiqu = v.hiqu;
-        render_plain_paths = false;
+        force_reference_kernels(false);
         draw(v.x, v.y, v.z);
         const auto fast = frame_copy();
         const int drawn = tiles_drawn;
-        render_plain_paths = true;
+        force_reference_kernels(true);
         draw(v.x, v.y, v.z);
         const auto plain = frame_copy();
         EXPECT_EQ(drawn, tiles_drawn);
