@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc)
 WORLD      ?= $(BUILD)/world
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build build-asan build-tsan run data install uninstall test test-asan tsan fuzz soak bench format clean
+.PHONY: all deps build build-asan build-tsan run data install uninstall test test-asan tsan fuzz soak bench rd format clean
 
 all: build
 
@@ -59,6 +59,11 @@ soak: data
 
 bench: build
 	scripts/bench.sh $(BUILD)
+
+# The encoder's rate-distortion curves on real photographs and on the world, every quality
+# (about ten minutes); bench/rd.sh BUILD alone runs three qualities.
+rd: build
+	bench/rd.sh $(BUILD) $(BUILD)/rd --full
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -22,6 +22,7 @@ struct MakeArgs {
     std::string fit = "contain";
     int top_level = 5;
     unsigned sub_mask = 0xff;
+    std::string report;
 };
 
 void on_signal(int) {
@@ -42,6 +43,10 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
                     "Worker threads (default: every core); the output "
                     "is the same for any number")
         ->check(CLI::Range(0, 256));
+    cmd->add_option("--report", a.report,
+                    "Also write the summary as tab-separated lines to this file (quality, level, "
+                    "pixels, bytes, bits per pixel, PSNR, seconds; level \"all\" counts every "
+                    "level's bytes per pixel of the finest)");
     // Internal, for tests: code only the levels up to N and the sub-images of a bit mask.
     cmd->add_option("--top-level", a.top_level)->check(CLI::Range(1, 5))->group("");
     cmd->add_option("--subimages", a.sub_mask)->check(CLI::Range(0, 255))->group("");
@@ -50,10 +55,11 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
 void run_make(const MakeArgs& a, bool import) {
     std::unique_ptr<builder::Source> source;
     try {
-        source = import
-                     ? builder::make_image_source(
-                           a.image, a.fit == "cover" ? builder::Fit::cover : builder::Fit::contain)
-                     : builder::make_world_source(a.seed);
+        source = import ? builder::make_image_source(a.image, a.fit == "cover" ? builder::Fit::cover
+                                                              : a.fit == "native"
+                                                                  ? builder::Fit::native
+                                                                  : builder::Fit::contain)
+                        : builder::make_world_source(a.seed);
     } catch (const std::exception& e) {
         fprintf(stderr, "quorvik-tool: %s\n", e.what());
         tool_status = 1;
@@ -73,6 +79,16 @@ void run_make(const MakeArgs& a, bool import) {
     try {
         const builder::BuildReport r = builder::build_data_set(*source, opt);
         printf("data set written to %s\n%s", r.path.c_str(), builder::format_report(r).c_str());
+        if (!a.report.empty()) {
+            FILE* f = fopen(a.report.c_str(), "w");
+            const std::string tsv = builder::format_report_tsv(r, a.quality, true);
+            bool ok = f && fputs(tsv.c_str(), f) >= 0;
+            if (f && fclose(f) != 0) ok = false;
+            if (!ok) {
+                fprintf(stderr, "quorvik-tool: cannot write the report %s\n", a.report.c_str());
+                tool_status = 1;
+            }
+        }
         int64_t short_channels = 0, over = 0;
         for (int l = 2; l <= 5; ++l) {
             short_channels += r.level[l].short_channels;
@@ -127,8 +143,10 @@ void register_dataset_commands(CLI::App& app) {
     import
         ->add_option("--fit", import_args.fit,
                      "contain: show all of a picture that is not 2:1, with black bars; cover: "
-                     "fill the world and crop (default contain)")
-        ->check(CLI::IsMember({"contain", "cover"}));
+                     "fill the world and crop; native: no resampling, the picture pixel for "
+                     "pixel from the top-left corner of the finest level, cropped or padded with "
+                     "black (default contain)")
+        ->check(CLI::IsMember({"contain", "cover", "native"}));
     import->callback([] { run_make(import_args, true);
 });
 

@@ -6,12 +6,14 @@ find_package(CLI11 CONFIG REQUIRED)
 # Compiled with -ffp-contract=off like the decoder and the encoder, whose float rules it shares
 # (it predicts and decodes tiles to check what the viewer will show).
 set(QUORVIK_BUILDER_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/builder/base_fit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/builder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/fast_ezw.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/image_source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/parallel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/progress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/pyramid.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/builder/rd_quant.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/tile_coder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/verify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/world.cpp
@@ -26,6 +28,10 @@ set_source_files_properties(${QUORVIK_BUILDER_SOURCES} PROPERTIES COMPILE_OPTION
 # negative) and the compiler may evaluate every kind of ground before picking one (no float
 # traps are enabled). Neither option changes a result.
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/builder/world.cpp PROPERTIES COMPILE_OPTIONS
+                            "-ffp-contract=off;-fno-math-errno;-fno-trapping-math")
+# Likewise the rate-distortion loops, whose selects between float values vectorise only when a
+# comparison need not be kept from trapping.
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/builder/rd_quant.cpp PROPERTIES COMPILE_OPTIONS
                             "-ffp-contract=off;-fno-math-errno;-fno-trapping-math")
 
 add_executable(quorvik-tool

@@ -39,10 +39,16 @@ struct LevelReport {
     double psnr() const;         // +inf for an exact level
 };
 
+// Levels count only what was coded: the sub-images of sub_mask, levels up to top_level.
 struct BuildReport {
     LevelReport level[6];  // 1 (base textures) .. 5
     int64_t minimap_bytes = 0;
-    int64_t total_bytes = 0;
+    int64_t coded_bytes = 0;  // the coded levels' files, base textures included
+    int64_t files_bytes = 0;  // every file written (placeholders and minimap too)
+    int top_level = 0;        // finest level coded (0: nothing coded)
+    // Bits per pixel of the finest coded level with every coded level's bytes counted: what the
+    // whole pyramid costs per pixel of the picture it shows at full resolution.
+    double pyramid_bpp() const;
     double seconds = 0;
     int threads = 0;
     std::string path;  // where the data set now is
@@ -62,5 +68,10 @@ BuildReport build_data_set(Source& source, const BuildOptions& options);
 
 // Human-readable summary (time, bytes, bits per pixel and PSNR per level).
 std::string format_report(const BuildReport& report);
+
+// The same figures as tab-separated lines for scripts, one per coded level and one for the
+// whole pyramid ("all"): quality, level, pixels, bytes, bits per pixel, PSNR (dB; "inf" when
+// exact), seconds. `header` adds a first line naming the columns.
+std::string format_report_tsv(const BuildReport& report, int quality, bool header);
 
 }  // namespace builder

@@ -89,6 +89,14 @@ class ImageSource : public Source {
         im = im.colourspace(VIPS_INTERPRETATION_sRGB);
         if (im.bands() > 3) im = im.extract_band(0, vips::VImage::option()->set("n", 3));
         if (im.bands() == 1) im = vips::VImage::bandjoin(std::vector<vips::VImage>{im, im, im});
+        if (fit_ == Fit::native) {
+            if (im.format() != VIPS_FORMAT_UCHAR) im = im.cast(VIPS_FORMAT_UCHAR);
+            const int cw = std::min(im.width(), W), chh = std::min(im.height(), H);
+            if (cw != im.width() || chh != im.height()) im = im.extract_area(0, 0, cw, chh);
+            if (cw != W || chh != H)
+                im = im.embed(0, 0, W, H, vips::VImage::option()->set("extend", VIPS_EXTEND_BLACK));
+            return im;
+        }
         const double sx = double(W) / im.width(), sy = double(H) / im.height();
         const double scale = fit_ == Fit::contain ? std::min(sx, sy) : std::max(sx, sy);
         im = im.resize(scale);

@@ -24,7 +24,10 @@ class Source {
 // refined level by level so that every zoom step adds new structure. Deterministic for a seed.
 std::unique_ptr<Source> make_world_source(uint64_t seed);
 
-enum class Fit { contain, cover };
+// contain: all of the picture, letterboxed; cover: fill the world, cropped; native: no
+// resampling at all, the picture pixel for pixel from the world's top-left corner at the finest
+// level being built (cropped, black where it does not reach).
+enum class Fit { contain, cover, native };
 
 // An image file opened with libvips and resampled to the world's 2:1 shape. Throws
 // std::runtime_error with a readable message when the file cannot be opened.

@@ -10,6 +10,7 @@
 #include "encoder/clones.h"
 #include "render/synth.h"
 #include "tool/builder/fast_ezw.h"
+#include "tool/builder/rd_quant.h"
 
 namespace builder {
 namespace {
@@ -97,119 +98,21 @@ void prefetch_tiles(const Planes& source, const Planes& prediction, int x0, int 
     }
 }
 
-// Dead-zone factor by coefficient position: full in the finest bands, less in coarser ones, none
-// in the four coarsest levels, which hold the tile's mean and the transform's offsets.
-struct BandScale {
-    float s[kTileCoeffs];
-    BandScale() {
-        for (int p = 0; p < kTileCoeffs; ++p) {
-            const int m = std::max(p / 64, p % 64);
-            s[p] = m >= 32 ? 1.0f : m >= 16 ? 0.7f : m >= 8 ? 0.45f : 0.0f;
-        }
-    }
-};
-const BandScale& band_scale() {
-    static const BandScale table;
-    return table;
-}
-
-// Start thresholds of 128..255 run seven passes each (the seventh at T = t0 / 64 >= 2). The
-// table holds, by pass and start, the pass's threshold and its two reconstruction levels 5T/4
-// and 7T/4 as floats, laid out so that one pass of every start is one contiguous row.
-constexpr int kLowestStart = 128;
-constexpr int kStarts = 256 - kLowestStart;
-struct StartTable {
-    float t[kMaxPasses][kStarts], lo[kMaxPasses][kStarts], hi[kMaxPasses][kStarts];
-    StartTable() {
-        for (int i = 0; i < kStarts; ++i)
-            for (int k = 0, t = kLowestStart + i; k < kMaxPasses; ++k, t /= 2) {
-                this->t[k][i] = float(t);
-                lo[k][i] = float((5 * t) / 4);
-                hi[k][i] = float((7 * t) / 4);
-            }
-    }
-};
-static_assert((kLowestStart >> (kMaxPasses - 1)) >= 2, "every start must run all passes");
-
-// Adds w * d * d to e[i] for every start i from `first` on, where d is the error of the
-// decoder's value for a coefficient of magnitude m when the passes start at kLowestStart + i:
-// its distance to the nearer reconstruction level of the first pass whose threshold m reaches,
-// or m itself when it reaches none.
-QV_CLONES void add_coded_errors(const StartTable& st, float m, float w, int first, float* e) {
-    for (int i = first; i < kStarts; ++i) {
-        float d = m;
-        for (int k = kMaxPasses - 1; k >= 0; --k) {
-            const float near = std::min(std::fabs(m - st.lo[k][i]), std::fabs(m - st.hi[k][i]));
-            d = m >= st.t[k][i] ? near : d;
-        }
-        e[i] += w * d * d;
-    }
-}
-
-// Pixel-domain weight of a coding error in each of the 16 coarsest coefficients (the DC
-// coefficient and the bands of sizes 2 and 4): roughly how many pixels its pattern covers.
-struct CoarseWeights {
-    int pos[16];
-    float w[16];
-    CoarseWeights() {
-        int k = 0;
-        for (int r = 0; r < 4; ++r)
-            for (int c = 0; c < 4; ++c) {
-                pos[k] = r * 64 + c;
-                const int m = std::max(r, c);
-                w[k] = m == 0 ? 4096.0f : m == 1 ? 1024.0f : 256.0f;
-                ++k;
-            }
-    }
-};
-
-int start_threshold(const float* coeffs) {
-    // Starts of 128..191 end at a last pass of 2, 192..255 at 3. Large coefficients need a high
-    // start, since the first pass cannot reconstruct more than 7/4 of its threshold. Within what
-    // is left, the start decides which values the coarsest coefficients can take: with a single
-    // refinement bit they may be off by an eighth of their size, and an error there shifts a whole
-    // tile or half of it, which shows as a seam. Pick the start that codes them best.
-    static const CoarseWeights cw;
-    // Eight running maxima, so that the loop is not one long chain of dependent max operations.
-    float lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    for (int p = 8; p < kTileCoeffs; p += 8)
-        for (int i = 0; i < 8; ++i) {
-            const float a = std::fabs(coeffs[p + i]);
-            lane[i] = a > lane[i] ? a : lane[i];
-        }
-    for (int p = 1; p < 8; ++p) lane[0] = std::max(lane[0], std::fabs(coeffs[p]));
-    float detail = 0.0f;
-    for (float v : lane) detail = std::max(detail, v);
-    const int lo = std::clamp(int(std::ceil(detail * 0.5f)) + 1, kLowestStart, 255);
-    float mag[16];
-    for (int k = 0; k < 16; ++k) mag[k] = std::fabs(coeffs[cw.pos[k]]);
-    static const StartTable st;
-    alignas(32) float err[kStarts] = {};
-    for (int k = 0; k < 16; ++k) add_coded_errors(st, mag[k], cw.w[k], lo - kLowestStart, err);
-    int best = lo;
-    float best_err = INFINITY;
-    for (int t0 = lo; t0 <= 255; ++t0) {
-        const float e = err[t0 - kLowestStart];
-        if (e < best_err) {
-            best_err = e;
-            best = t0;
-            if (e == 0.0f) break;
-        }
-    }
-    return best;
-}
-
 }  // namespace
 
-float Quality::dead_zone() const {
-    // 100 drops nothing the passes could resolve; each step below adds a fraction of a grey level.
+float Quality::price() const {
+    // A geometric scale, quality 60 at the bytes it made before the price existed (measured on
+    // photographs and on the world): from there every 40 / 6.5 steps up halve the price, down to
+    // kPriceAt100 at 100, and every 20 steps down double it, slowly enough that the low qualities
+    // keep their promise on residuals of 15 grey levels RMS.
     const int v = std::clamp(value, 0, 100);
-    return float(100 - v) * 0.3f;
+    const double steps = v >= 60 ? (100 - v) * (6.5 / 40.0) : 6.5 + (60 - v) / 20.0;
+    return float(kPriceAt100 * std::pow(2.0, steps));
 }
 
 double Quality::promised_psnr() const {
-    // Calibrated on residuals of up to about 15 grey levels RMS (terrain, photographs): the dead
-    // zone costs more where the residual is larger, so the promise grows with the square.
+    // Calibrated on residuals of up to about 15 grey levels RMS (terrain, photographs): a higher
+    // price costs more where the residual is larger, so the promise grows with the square.
     const double q = std::clamp(value, 0, 100) / 100.0;
     return 24.0 + 12.0 * q * q;
 }
@@ -239,32 +142,34 @@ QV_CLONES void code_tile(const Planes& source, const Planes& prediction, int x0,
         }
     }
     rgb_to_ycbcr(plane[0], plane[1], plane[2], plane[0], plane[1], plane[2], kTileCoeffs);
-    const BandScale& bs = band_scale();
     out.refits = 0;
     out.over_budget = false;
     for (int ch = 0; ch < 3; ++ch) {
         forward_wavelet(plane[ch]);
-        alignas(16) float kept[kTileCoeffs];
-        float zone = q.dead_zone();
-        for (int attempt = 0;; ++attempt) {
-            for (int p = 0; p < kTileCoeffs; ++p) {
-                const float c = plane[ch][p];
-                kept[p] = std::fabs(c) < zone * bs.s[p] ? 0.0f : c;
-            }
-            const int t0 = start_threshold(kept);
-            if (fast_encode_channel(kept, t0, kMaxPasses, out.ch[ch])) break;
-            if (attempt == 12) {
-                // Still too many symbols: let the library's encoder code the last passes
-                // cheaply, which always fits.
-                encode_channel(kept, t0, kMaxPasses, out.ch[ch], nullptr);
-                out.over_budget = true;
-                break;
-            }
-            // Too many symbols for the decoder's 4096-byte buffer: drop more fine detail.
-            zone = zone < 2.0f ? 2.0f : zone * 1.5f;
-            ++out.refits;
-        }
+        code_channel(plane[ch], ch, q.price(), out.ch[ch], nullptr, out.refits, out.over_budget);
     }
+}
+
+void code_channel(const float* coeffs, int ch, float price, EncodedChannel& out,
+                  float* reconstruction, int& refits, bool& over_budget) {
+    const float* weight = coefficient_weights().w[ch];
+    alignas(32) float kept[kTileCoeffs];
+    for (int attempt = 0;; ++attempt) {
+        const int t0 = choose_start(coeffs, weight, price, kMaxPasses);
+        quantize_plane(coeffs, weight, StartGrid(t0, kMaxPasses), price, kept);
+        // An isolated zero costs about what a coded coefficient does once the dominant stream
+        // is compressed (measured: pricing it higher or lower moves along the same curve).
+        prune_trees(coeffs, weight, price, price, kept);
+        if (fast_encode_channel(kept, t0, kMaxPasses, out)) break;
+        // Too many symbols for the decoder's 4096-byte buffer: code fewer coefficients. The
+        // symbols go to the children of coded coefficients, which may be coarse ones worth a
+        // great deal, so the price rises steeply; at a price above every coefficient's weighted
+        // energy (at most about 3e9) nothing is coded and the record always fits.
+        price = attempt >= 15 ? INFINITY : std::max(price * 4.0f, 16.0f);
+        ++refits;
+        if (refits > 6) over_budget = true;
+    }
+    if (reconstruction) std::memcpy(reconstruction, kept, sizeof kept);
 }
 
 QV_CLONES double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,

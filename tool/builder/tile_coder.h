@@ -15,11 +15,14 @@ namespace builder {
 // transform adds -4.5..-7.5 to every sample, so even a flat residual needs its DC coefficient).
 constexpr int kMaxPasses = kDataSetPasses;
 
-// Quality 0..100 sets the dead zone: detail coefficients smaller than it are dropped before
-// coding (the coarsest bands are always kept). 100 keeps everything the passes can resolve.
+// Quality 0..100 sets the price of a coded coefficient, in squared error of the tile's RGB
+// pixels: a coefficient is coded (and at which of the values the decoder can give it) only where
+// that lowers the weighted error by more than the price. One price for every channel, tile and
+// level is one rate-distortion slope for the whole data set. Higher quality, lower price.
 struct Quality {
+    static constexpr double kPriceAt100 = 4.0;
     int value = 60;
-    float dead_zone() const;  // for the finest band; coarser bands use less
+    float price() const;
     // The PSNR (dB) of the viewer's picture against the source that this quality is built to
     // reach on photographic or terrain-like residuals; the builder warns about levels below it.
     double promised_psnr() const;
@@ -27,8 +30,8 @@ struct Quality {
 
 struct TileCode {
     EncodedChannel ch[3];      // Y (R file), Cb (G file), Cr (B file)
-    int refits = 0;            // times the dead zone had to be raised to fit the stream limits
-    bool over_budget = false;  // still needed the encoder's cheap passes after every refit
+    int refits = 0;            // times the price had to be raised to fit the stream limits
+    bool over_budget = false;  // a channel needed the price raised over 4096-fold to fit
 };
 
 // The residual byte the viewer must find in residual_tile, as the colour conversion's input
@@ -42,6 +45,16 @@ inline int border_distance(int x, int y) {
     const int d = residual_border_distance(x, y);
     return d < 3 ? d : 3;
 }
+
+// Codes one channel's coefficient plane (after the forward transform) of channel ch (0 = Y,
+// 1 = Cb, 2 = Cr) at `price`: the start threshold and every coefficient's value are chosen by
+// weighted error and price, trees that do not pay are dropped, and the plane of chosen values
+// is coded. When the symbols would not fit the decoder's buffer the price is raised and the
+// channel coded again (`refits` counts these; `over_budget` is set when it took more than six),
+// until it fits: every record decodes whole. `reconstruction` (may be null) receives exactly the
+// plane the decoder will produce from the record.
+void code_channel(const float* coeffs, int ch, float price, EncodedChannel& out,
+                  float* reconstruction, int& refits, bool& over_budget);
 
 // Codes the tile whose top-left pixel is (x0, y0) in both `source` and `prediction` (same level
 // geometry). Thread-safe.
