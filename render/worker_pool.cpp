@@ -52,7 +52,7 @@ void WorkerPool::worker_main(int slot) {
     for (;;) {
         wake_.wait(lock, [&] {
             return stop_ || (job_running_ && generation_ != seen) ||
-                   (!job_running_ && idle_pending_ && idle_);
+                   (!job_running_ && idle_pending_ && idle_ && !idle_closing_);
         });
         if (stop_) return;
         if (job_running_ && generation_ != seen) {
@@ -81,7 +81,12 @@ void WorkerPool::worker_main(int slot) {
 
 void WorkerPool::set_idle_work(std::function<bool(int)> step) {
     std::unique_lock<std::mutex> lock(mutex_);
+    // No new step may start while the ones in progress end: a worker whose step returns true
+    // would otherwise start the next one at once, and with two or more workers the count of
+    // steps in progress might never be seen at zero.
+    idle_closing_ = true;
     done_.wait(lock, [this] { return idle_busy_ == 0; });
+    idle_closing_ = false;
     idle_ = std::move(step);
     idle_pending_ = bool(idle_);
     lock.unlock();

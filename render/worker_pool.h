@@ -49,7 +49,8 @@ class WorkerPool {
     bool job_running_ = false;
     std::function<bool(int)> idle_;
     bool idle_pending_ = false;
-    int idle_busy_ = 0;  // workers inside an idle step
+    int idle_busy_ = 0;          // workers inside an idle step
+    bool idle_closing_ = false;  // set_idle_work is waiting for the steps in progress
 };
 
 // The number of processors this process may run on (at least 1).

@@ -7,7 +7,10 @@ ASAN_BUILD=$2
 TSAN_BUILD=$3
 HERE=$(cd "$(dirname "$0")" && pwd)
 status=0
-"$HERE/with-xvfb.sh" ctest --test-dir "$BUILD" --output-on-failure -j 2 || status=1
+# No test may hold the run up: one that has not ended after this many seconds fails (tests with
+# their own limit keep it).
+LIMIT=900
+"$HERE/with-xvfb.sh" ctest --test-dir "$BUILD" --output-on-failure -j 2 --timeout $LIMIT || status=1
 # Sanitizer build (-fsanitize=address,undefined -fno-sanitize-recover=all): every unit-labelled
 # test, which includes the regression corpus replay and every fuzz seed replayed through the fuzz
 # targets (tests/corpus). Leak detection is off for the suite as a whole (GTK and fontconfig keep
@@ -16,7 +19,7 @@ if [ -n "$ASAN_BUILD" ] && [ -d "$ASAN_BUILD" ]; then
     started=$(date +%s)
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=0:check_initialization_order=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "$HERE/with-xvfb.sh" ctest --test-dir "$ASAN_BUILD" --output-on-failure -j 2 -L unit || status=1
+        "$HERE/with-xvfb.sh" ctest --test-dir "$ASAN_BUILD" --output-on-failure -j 2 --timeout $LIMIT -L unit || status=1
     echo "sanitizer build: unit tests took $(($(date +%s) - started)) s"
 fi
 if [ -n "$TSAN_BUILD" ] && [ -d "$TSAN_BUILD" ]; then

@@ -4,6 +4,7 @@
 set -e
 TSAN_BUILD=$1
 started=$(date +%s)
+# A hang fails the run after 20 minutes instead of holding it up.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    "$TSAN_BUILD/tests/render/quorvik_engine_test" --gtest_brief=1
+    timeout 1200 "$TSAN_BUILD/tests/render/quorvik_engine_test" --gtest_brief=1
 echo "thread sanitizer build: engine tests took $(($(date +%s) - started)) s"

@@ -221,7 +221,9 @@ TEST_F(Engine, FramesEqualTheReferenceForAnyThreadsWithAndWithoutTheCache) {
                 const uint64_t misses = render_engine().cache().misses();
                 EXPECT_EQ(differing(engine_frame(v), want), 0u)
                     << threads << " threads, cache " << cache << ", repeated";
-                if (cache) EXPECT_EQ(render_engine().cache().misses(), misses);
+                if (cache) {
+                    EXPECT_EQ(render_engine().cache().misses(), misses);
+                }
             }
         }
     }

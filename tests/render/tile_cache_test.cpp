@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -127,6 +130,33 @@ TEST(WorkerPool, IdleWorkRunsOnlyBetweenJobsAndStopsWhenRemoved) {
     pool.wake_idle();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(steps.load(), after);
+}
+
+// Removing idle work that never runs out must not wait for a moment in which no worker is inside
+// a step: with many workers stepping back to back there may be none. A watchdog turns a hang into
+// a failure.
+TEST(WorkerPool, RemovingEndlessIdleWorkReturnsWhileManyWorkersStep) {
+    for (int round = 0; round < 10; ++round) {
+        WorkerPool pool(8);
+        std::atomic<int> steps{0};
+        pool.set_idle_work([&](int) {
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+            ++steps;
+            return true;
+        });
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (steps.load() < 50 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        auto removed = std::async(std::launch::async, [&] { pool.set_idle_work(nullptr); });
+        if (removed.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            // The hung call cannot be cancelled, and the future would wait for it on the way out.
+            std::fprintf(stderr, "set_idle_work(nullptr) hangs in round %d\n", round);
+            std::_Exit(1);
+        }
+        const int after = steps.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(steps.load(), after) << "a step ran after the idle work was removed";
+    }
 }
 
 TEST(WorkerPool, CoresAreCounted) {
