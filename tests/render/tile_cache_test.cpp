@@ -2,6 +2,7 @@
 // idle work.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -89,36 +90,43 @@ TEST(WorkerPool, RunsEveryIndexOnceOnEverySlot) {
     }
 }
 
+// Idle steps run on the workers while no job does; once a job has begun, a worker finishes at
+// most the step it is in, so while a job item sleeps, at most one step per worker can end.
 TEST(WorkerPool, IdleWorkRunsOnlyBetweenJobsAndStopsWhenRemoved) {
     WorkerPool pool(3);
-    std::atomic<int> in_job{0};  // job items running now
-    std::atomic<bool> overlap{false};
     std::atomic<int> steps{0};
+    std::atomic<bool> on_caller{false};
     pool.set_idle_work([&](int slot) {
-        if (in_job.load() > 0 || slot == 0) overlap = true;
-        ++steps;
+        if (slot == 0) on_caller = true;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-        return steps.load() < 200;
+        ++steps;
+        return true;
     });
-    for (int round = 0; round < 30; ++round) {
-        // Steps that began before the job may still be finishing; none may begin during it.
+    int most_during_a_job = 0;
+    for (int round = 0; round < 20; ++round) {
+        const int before = steps.load();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (steps.load() < before + 4 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        ASSERT_GE(steps.load(), before + 4) << "no idle work between jobs";
+        std::atomic<int> most{0};
         pool.run(4, [&](int, int) {
-            ++in_job;
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
-            --in_job;
+            const int a = steps.load();
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            const int ended = steps.load() - a;
+            int m = most.load();
+            while (ended > m && !most.compare_exchange_weak(m, ended)) {
+            }
         });
-        pool.wake_idle();
+        most_during_a_job = std::max(most_during_a_job, most.load());
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (steps.load() < 200 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_GE(steps.load(), 200);
+    EXPECT_LE(most_during_a_job, 2);  // the two workers' steps in flight when a job began
+    EXPECT_FALSE(on_caller.load());
     pool.set_idle_work(nullptr);
     const int after = steps.load();
     pool.wake_idle();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(steps.load(), after);
-    EXPECT_FALSE(overlap.load());
 }
 
 TEST(WorkerPool, CoresAreCounted) {
