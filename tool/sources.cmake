@@ -8,12 +8,14 @@ find_package(CLI11 CONFIG REQUIRED)
 set(QUORVIK_BUILDER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/builder/base_fit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/builder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/builder/coarse_refine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/fast_ezw.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/image_source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/parallel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/progress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/pyramid.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/rd_quant.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/builder/seam.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/tile_coder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/verify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/builder/world.cpp

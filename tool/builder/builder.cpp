@@ -288,6 +288,8 @@ class Builder {
         // viewer's prediction, and measure against the source.
         std::vector<double> sse(static_cast<size_t>(tiles));
         std::vector<int> short_channels(static_cast<size_t>(tiles));
+        std::vector<TileEdges> edges(static_cast<size_t>(tiles));
+        std::vector<SeamStats> middles(static_cast<size_t>(tiles));
         pool_.run(tiles, [&](int64_t i) {
             check_interrupt();
             const uint8_t* rec[3];
@@ -297,9 +299,11 @@ class Builder {
                 len[c] = files[c].size() - offsets[c][size_t(i)];
             }
             int bad = 0;
+            const int x0 = int(i % across) * 64, y0 = int(i / across) * 64;
+            alignas(16) int16_t error[3][64][64];
             const double e =
-                closed_loop_error(src, pred, int(i % across) * 64, int(i / across) * 64, rec, len,
-                                  compressed, kMaxPasses, bad);
+                closed_loop_error(src, pred, x0, y0, rec, len, compressed, kMaxPasses, bad, error);
+            tile_edges(src, x0, y0, error, edges[size_t(i)], middles[size_t(i)]);
             sse[size_t(i)] = e;
             short_channels[size_t(i)] = bad;
             progress_->advance(4096);
@@ -307,7 +311,9 @@ class Builder {
         for (int64_t i = 0; i < tiles; ++i) {
             rep.sse += sse[size_t(i)];
             rep.short_channels += short_channels[size_t(i)];
+            rep.seams.add(middles[size_t(i)]);
         }
+        border_steps(src, across, edges.data(), rep.seams);
         rep.tiles += tiles;
         rep.pixels += int64_t(size) * size;
         for (int c = 0; c < 3; ++c) write_tile_file(s, l, c, files[c], true);
@@ -387,7 +393,8 @@ std::string format_report(const BuildReport& r) {
     std::string s;
     char line[240];
     snprintf(line, sizeof line,
-             "level  pixels          bytes           bits/pixel  PSNR (dB)  refitted tiles\n");
+             "level  pixels          bytes           bits/pixel  PSNR (dB)  refitted tiles  "
+             "seam steps (border/middle)\n");
     s += line;
     for (int l = 1; l <= 5; ++l) {
         const LevelReport& v = r.level[l];
@@ -399,8 +406,10 @@ std::string format_report(const BuildReport& r) {
             snprintf(ps, sizeof ps, "exact");
         else
             snprintf(ps, sizeof ps, "%.2f", p);
-        snprintf(line, sizeof line, "%-6d %-15lld %-15lld %-11.3f %-10s %lld\n", l,
-                 (long long)v.pixels, (long long)v.bytes, bpp, ps, (long long)v.refits);
+        char seams[48] = "";
+        if (l > 1) snprintf(seams, sizeof seams, "%.3f / %.3f", v.seams.border(), v.seams.middle());
+        snprintf(line, sizeof line, "%-6d %-15lld %-15lld %-11.3f %-10s %-15lld %s\n", l,
+                 (long long)v.pixels, (long long)v.bytes, bpp, ps, (long long)v.refits, seams);
         s += line;
     }
     if (r.top_level > 0) {
@@ -419,28 +428,31 @@ std::string format_report(const BuildReport& r) {
 std::string format_report_tsv(const BuildReport& r, int quality, bool header) {
     std::string s;
     char line[240];
-    if (header) s += "quality\tlevel\tpixels\tbytes\tbpp\tpsnr_db\tseconds\n";
-    auto row = [&](const char* level, int64_t pixels, int64_t bytes, double psnr) {
+    if (header)
+        s += "quality\tlevel\tpixels\tbytes\tbpp\tpsnr_db\tseconds\tseam_border\tseam_middle\n";
+    auto row = [&](const char* level, int64_t pixels, int64_t bytes, double psnr,
+                   const SeamStats& seams) {
         const double bpp = pixels ? 8.0 * double(bytes) / double(pixels) : 0.0;
         char ps[32];
         if (std::isinf(psnr))
             snprintf(ps, sizeof ps, "inf");
         else
             snprintf(ps, sizeof ps, "%.4f", psnr);
-        snprintf(line, sizeof line, "%d\t%s\t%lld\t%lld\t%.5f\t%s\t%.2f\n", quality, level,
-                 (long long)pixels, (long long)bytes, bpp, ps, r.seconds);
+        snprintf(line, sizeof line, "%d\t%s\t%lld\t%lld\t%.5f\t%s\t%.2f\t%.4f\t%.4f\n", quality,
+                 level, (long long)pixels, (long long)bytes, bpp, ps, r.seconds, seams.border(),
+                 seams.middle());
         s += line;
     };
     for (int l = 1; l <= 5; ++l) {
         const LevelReport& v = r.level[l];
         if (v.pixels == 0) continue;
         row(std::to_string(l).c_str(), v.pixels, v.bytes,
-            l == 1 ? std::numeric_limits<double>::infinity() : v.psnr());
+            l == 1 ? std::numeric_limits<double>::infinity() : v.psnr(), v.seams);
     }
     if (r.top_level > 0) {
         const LevelReport& t = r.level[r.top_level];
         row("all", t.pixels, r.coded_bytes,
-            r.top_level == 1 ? std::numeric_limits<double>::infinity() : t.psnr());
+            r.top_level == 1 ? std::numeric_limits<double>::infinity() : t.psnr(), t.seams);
     }
     return s;
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "tool/builder/seam.h"
 #include "tool/builder/source.h"
 #include "tool/builder/tile_coder.h"
 
@@ -36,6 +37,7 @@ struct LevelReport {
     int64_t refits = 0;          // tiles whose dead zone was raised to fit the stream limits
     int64_t over_budget = 0;     // tile channels that still needed cheap passes
     int compressed_files = 0;    // files whose dominant streams are zlib streams
+    SeamStats seams;             // error steps across tile borders and tile middles, smooth areas
     double psnr() const;         // +inf for an exact level
 };
 
@@ -71,7 +73,9 @@ std::string format_report(const BuildReport& report);
 
 // The same figures as tab-separated lines for scripts, one per coded level and one for the
 // whole pyramid ("all"): quality, level, pixels, bytes, bits per pixel, PSNR (dB; "inf" when
-// exact), seconds. `header` adds a first line naming the columns.
+// exact), seconds, and the mean error step (grey levels) across tile borders and across tile
+// middles where the source is smooth (0 for level 1; "all" repeats the finest level's).
+// `header` adds a first line naming the columns.
 std::string format_report_tsv(const BuildReport& report, int quality, bool header);
 
 }  // namespace builder

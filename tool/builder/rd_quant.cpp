@@ -9,15 +9,15 @@
 #include "encoder/clones.h"
 
 namespace builder {
-namespace {
 
-// What one unit of Y, Cb or Cr becomes in red, green and blue together (squared): the viewer's
-// colour conversion adds Y to all three, 1.772 Cb and -0.34413 Cb to blue and green, 1.402 Cr
-// and -0.71414 Cr to red and green.
+// The viewer's colour conversion adds Y to all three, 1.772 Cb and -0.34413 Cb to blue and green,
+// 1.402 Cr and -0.71414 Cr to red and green.
 double colour_gain(int ch) {
     const double b = double(0.34413f), c = double(0.71414f), a = double(1.402f), e = double(1.772f);
     return ch == 0 ? 3.0 : ch == 1 ? b * b + e * e : a * a + c * c;
 }
+
+namespace {
 
 struct Weights : CoefficientWeights {
     Weights() {

@@ -9,6 +9,7 @@
 #include "decoder/lifting.h"
 #include "encoder/clones.h"
 #include "render/synth.h"
+#include "tool/builder/coarse_refine.h"
 #include "tool/builder/fast_ezw.h"
 #include "tool/builder/rd_quant.h"
 
@@ -160,6 +161,8 @@ void code_channel(const float* coeffs, int ch, float price, EncodedChannel& out,
         // An isolated zero costs about what a coded coefficient does once the dominant stream
         // is compressed (measured: pricing it higher or lower moves along the same curve).
         prune_trees(coeffs, weight, price, price, kept);
+        // The coarse coefficients again, jointly, against everything the choices above left.
+        refine_coarse(coeffs, ch, StartGrid(t0, kMaxPasses), price, kept);
         if (fast_encode_channel(kept, t0, kMaxPasses, out)) break;
         // Too many symbols for the decoder's 4096-byte buffer: code fewer coefficients. The
         // symbols go to the children of coded coefficients, which may be coarse ones worth a
@@ -174,7 +177,8 @@ void code_channel(const float* coeffs, int ch, float price, EncodedChannel& out,
 
 QV_CLONES double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,
                                    const uint8_t* const records[3], const size_t lens[3],
-                                   const bool compressed[3], int max_passes, int& short_channels) {
+                                   const bool compressed[3], int max_passes, int& short_channels,
+                                   int16_t (*error)[64][64]) {
     prefetch_tiles(source, prediction, x0, y0);
     alignas(16) float plane[3][kTileCoeffs];
     for (int ch = 0; ch < 3; ++ch) {
@@ -194,6 +198,16 @@ QV_CLONES double closed_loop_error(const Planes& source, const Planes& predictio
             const uint8_t* s = source.at(ch, x0, y0 + y);
             const uint8_t* p = prediction.at(ch, x0, y0 + y);
             const uint8_t* r = residual + y * 256 + ch;
+            if (error) {
+                int16_t* out = error[ch][y];
+                for (int x = 0; x < 64; ++x) {
+                    const int v = p[x] + ef.v[dt.d[y][x]][r[4 * x]];
+                    const int e = (v < 0 ? 0 : v > 255 ? 255 : v) - int(s[x]);
+                    out[x] = int16_t(e);
+                    sum += e * e;
+                }
+                continue;
+            }
             if (ef.interior_is_plain && y >= 3 && y <= 61) {
                 // Away from the damped border the residual adds as it is; this part vectorises.
                 int32_t part = 0;

@@ -64,9 +64,11 @@ void code_tile(const Planes& source, const Planes& prediction, int x0, int y0, c
 // Squared error, summed over the tile's pixels and channels, of what the viewer shows when it
 // decodes the three records (`records[c]` with `lens[c]` readable bytes) on top of the prediction,
 // against the source; `short_channels` counts channels whose decode did not end cleanly.
-// Uses the viewer's own decoder, transform, colour conversion and residual addition.
+// Uses the viewer's own decoder, transform, colour conversion and residual addition. `error`
+// (may be null) receives shown - source by channel, row and column.
 double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,
                          const uint8_t* const records[3], const size_t lens[3],
-                         const bool compressed[3], int max_passes, int& short_channels);
+                         const bool compressed[3], int max_passes, int& short_channels,
+                         int16_t (*error)[64][64] = nullptr);
 
 }  // namespace builder

@@ -1,0 +1,112 @@
+// The coarse coefficients chosen jointly in the picture, and the tile-grid measure: the joint
+// choice never costs more than the per-coefficient one and stays on the grid; the measure sees
+// border steps, and only in smooth areas.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "decoder/lifting.h"
+#include "tool/builder/coarse_refine.h"
+#include "tool/builder/rd_quant.h"
+#include "tool/builder/seam.h"
+#include "tool/builder/tile_coder.h"
+
+namespace {
+
+constexpr int kN = 64;
+
+// The refinement's cost, straight from the viewer's inverse transform of both planes.
+double joint_cost(const float* c, const float* q, int ch, float price) {
+    alignas(32) float a[kTileCoeffs], b[kTileCoeffs];
+    std::memcpy(a, c, sizeof a);
+    std::memcpy(b, q, sizeof b);
+    inverse_wavelet(a);
+    inverse_wavelet(b);
+    double e2 = 0, seams = 0;
+    for (int p = 0; p < kTileCoeffs; ++p) e2 += double(a[p] - b[p]) * double(a[p] - b[p]);
+    for (int k = 0; k < kN; ++k) {
+        const double h = builder::kFirst * (a[k * kN] - b[k * kN]) -
+                         builder::kLast * (a[k * kN + kN - 1] - b[k * kN + kN - 1]);
+        const double v = builder::kFirst * (a[k] - b[k]) -
+                         builder::kLast * (a[(kN - 1) * kN + k] - b[(kN - 1) * kN + k]);
+        seams += h * h + v * v;
+    }
+    int coded = 0;
+    for (int r = 0; r < builder::kCoarseSide; ++r)
+        for (int col = 0; col < builder::kCoarseSide; ++col) coded += q[r * kN + col] != 0.0f;
+    return builder::colour_gain(ch) * (e2 + builder::kSeamWeight * seams) + price * coded;
+}
+
+}  // namespace
+
+TEST(CoarseRefine, NeverCostsMoreKeepsTheGridAndTouchesOnlyTheCoarseBlock) {
+    std::mt19937 rng(5);
+    std::normal_distribution<float> n(0.0f, 1.0f);
+    alignas(32) float c[kTileCoeffs], q[kTileCoeffs], before[kTileCoeffs];
+    int improved = 0;
+    for (int trial = 0; trial < 24; ++trial) {
+        const int ch = trial % 3;
+        const float price = builder::Quality{20 + 3 * trial}.price();
+        // Smooth tiles with a gradient and a few details, as skies and walls give.
+        for (int p = 0; p < kTileCoeffs; ++p) {
+            const int m = std::max(p / kN, p % kN);
+            c[p] = n(rng) * (m < 8 ? 6.0f : 0.7f) + (m == 0 ? 5.5f + float(trial) : 0.0f);
+        }
+        const float* w = builder::coefficient_weights().w[ch];
+        const int t0 = builder::choose_start(c, w, price, builder::kMaxPasses);
+        const builder::StartGrid grid(t0, builder::kMaxPasses);
+        builder::quantize_plane(c, w, grid, price, q);
+        builder::prune_trees(c, w, price, price, q);
+        std::memcpy(before, q, sizeof q);
+        builder::refine_coarse(c, ch, grid, price, q);
+        const double j0 = joint_cost(c, before, ch, price), j1 = joint_cost(c, q, ch, price);
+        EXPECT_LE(j1, j0 * (1 + 1e-5)) << trial;
+        improved += j1 < j0 * 0.999;
+        for (int p = 0; p < kTileCoeffs; ++p) {
+            if (p / kN < builder::kCoarseSide && p % kN < builder::kCoarseSide) {
+                const float m = std::fabs(q[p]);
+                bool on_grid = m == 0.0f;
+                for (int k = 0; k < grid.passes; ++k) on_grid |= m == grid.lo[k] || m == grid.hi[k];
+                EXPECT_TRUE(on_grid) << trial << " " << p << " " << q[p];
+                EXPECT_FALSE(q[p] == 0.0f && std::signbit(q[p]))
+                    << p;  // 0 as the decoder writes it
+            } else {
+                ASSERT_EQ(q[p], before[p]) << trial << " " << p;
+            }
+        }
+    }
+    EXPECT_GT(improved, 12);  // the joint choice usually finds something
+}
+
+TEST(SeamMeasure, CountsStepsAcrossBordersAndMiddlesOnlyWhereTheSourceIsSmooth) {
+    // Two by two tiles of a flat source, except a noisy band over the rows of the lower tiles'
+    // first 16 rows; every tile's error is 0 left of column 48 and 2 from there on, so each
+    // vertical border shows a step of 2 and the middles none.
+    builder::Planes src(128, 128, 0);
+    std::mt19937 rng(3);
+    for (int ch = 0; ch < 3; ++ch)
+        for (int y = 0; y < 128; ++y)
+            for (int x = 0; x < 128; ++x)
+                *src.at(ch, x, y) = uint8_t(y >= 64 && y < 80 ? rng() % 256 : 100);
+    static int16_t error[3][64][64];
+    for (int ch = 0; ch < 3; ++ch)
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) error[ch][y][x] = x >= 48 ? 2 : 0;
+    std::vector<builder::TileEdges> edges(4);
+    builder::SeamStats stats;
+    for (int t = 0; t < 4; ++t)
+        builder::tile_edges(src, (t % 2) * 64, (t / 2) * 64, error, edges[t], stats);
+    EXPECT_EQ(stats.middle(), 0.0);
+    builder::border_steps(src, 2, edges.data(), stats);
+    EXPECT_EQ(stats.border(), 2.0);
+    // Vertical borders: 64 smooth rows in the upper pair, 48 in the lower; horizontal: the two
+    // upper-lower borders lie in the noisy band's reach (rows 62..65) and count nowhere.
+    EXPECT_EQ(stats.border_pairs, 3 * (64 + 48));
+    EXPECT_TRUE(builder::smooth_step(src, 10, 10, true));
+    EXPECT_FALSE(builder::smooth_step(src, 10, 70, true));
+    EXPECT_FALSE(builder::smooth_step(src, 10, 65, false));
+    EXPECT_TRUE(builder::smooth_step(src, 10, 90, false));
+}
