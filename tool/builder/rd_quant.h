@@ -11,14 +11,13 @@
 
 namespace builder {
 
-// The squared error one unit of error in coefficient p adds to the tile's pixels, for a plane of
-// channel ch (0 = Y, 1 = Cb, 2 = Cr) and RGB pixels: the energy of the coefficient's pattern
-// after the viewer's inverse transform, times what the colour conversion makes of one unit of
-// the channel in red, green and blue together.
 // What one unit of channel ch (0 = Y, 1 = Cb, 2 = Cr) becomes in red, green and blue together,
 // squared.
 double colour_gain(int ch);
 
+// The squared error one unit of error in coefficient p adds to the tile's pixels, for a plane of
+// channel ch and RGB pixels: the energy of the coefficient's pattern after the viewer's inverse
+// transform, times colour_gain(ch).
 struct CoefficientWeights {
     float w[3][kTileCoeffs];
 };
