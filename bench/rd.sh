@@ -6,27 +6,39 @@
 #          (bench/make-photo-corpus.sh), imported unscaled as sub-image A1 (--fit native
 #          --subimages 1);
 #   world: sub-image A1 of the procedural world (build --subimages 1).
-# Usage: bench/rd.sh BUILD [OUT] [--full] [--compare DIR] [--label NAME]
+# Usage: bench/rd.sh BUILD [OUT] [--full] [--label NAME] [--compare DIR [--compare-label NAME]]...
 #   OUT        where the tables, the plot and the cached corpus go (default BUILD/rd)
 #   --full     eight qualities instead of three
-#   --compare  also draw the curves of an earlier run's tables (DIR/rd-photo.tsv, rd-world.tsv)
+#   --plot-only  draw the plot from the tables already in OUT, building nothing
+#   --label    this run's name in the plot's key
+#   --compare  also draw the curves of an earlier run's tables (DIR/rd-photo.tsv, rd-world.tsv),
+#              named by the --compare-label that follows it; may be given several times
 # Tables: OUT/rd-photo.tsv and OUT/rd-world.tsv, lines of `quorvik-tool ... --report`.
 set -e
 BUILD=$1
 shift || true
-[ -x "$BUILD/quorvik-tool" ] || { echo "usage: $0 BUILD [OUT] [--full] [--compare DIR] [--label NAME]" >&2; exit 2; }
+[ -x "$BUILD/quorvik-tool" ] || { echo "usage: $0 BUILD [OUT] [--full] [--label NAME] [--compare DIR [--compare-label NAME]]..." >&2; exit 2; }
 OUT=$BUILD/rd
 case "$1" in --*|"") ;; *) OUT=$1; shift ;; esac
 QUALITIES="30 60 90"
-COMPARE=""
 LABEL="this build"
-COMPARE_LABEL="earlier"
+PLOT_ONLY=""
+NCOMPARE=0  # earlier runs to draw: COMPARE_1, LABEL_1, COMPARE_2, ...
 while [ $# -gt 0 ]; do
     case "$1" in
         --full) QUALITIES="10 25 40 50 60 70 85 100" ;;
-        --compare) COMPARE=$2; shift ;;
+        --plot-only) PLOT_ONLY=1 ;;
+        --compare)
+            [ -f "$2/rd-photo.tsv" ] && [ -f "$2/rd-world.tsv" ] ||
+                { echo "--compare $2: no rd-photo.tsv and rd-world.tsv there" >&2; exit 2; }
+            NCOMPARE=$((NCOMPARE + 1))
+            eval "COMPARE_$NCOMPARE=\$2; LABEL_$NCOMPARE=earlier"
+            shift ;;
         --label) LABEL=$2; shift ;;
-        --compare-label) COMPARE_LABEL=$2; shift ;;
+        --compare-label)
+            [ $NCOMPARE -gt 0 ] || { echo "--compare-label must follow a --compare" >&2; exit 2; }
+            eval "LABEL_$NCOMPARE=\$2"
+            shift ;;
         *) echo "unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -36,9 +48,14 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
 CORPUS=$OUT/photo16k.v
-[ -f "$CORPUS" ] || "$HERE/make-photo-corpus.sh" "$CORPUS" 16384
 WORK=$(mktemp -d "$OUT/work.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
+if [ -n "$PLOT_ONLY" ]; then
+    [ -f "$OUT/rd-photo.tsv" ] && [ -f "$OUT/rd-world.tsv" ] ||
+        { echo "--plot-only: no rd-photo.tsv and rd-world.tsv in $OUT" >&2; exit 2; }
+else
+    [ -f "$CORPUS" ] || "$HERE/make-photo-corpus.sh" "$CORPUS" 16384
+fi
 
 run() {  # corpus quality
     if [ "$1" = photo ]; then
@@ -54,6 +71,7 @@ run() {  # corpus quality
 
 for corpus in photo world; do
     T=$OUT/rd-$corpus.tsv
+    [ -z "$PLOT_ONLY" ] || continue
     : > "$T"
     for q in $QUALITIES; do
         echo "$corpus, quality $q ..." >&2
@@ -80,12 +98,16 @@ if command -v gnuplot >/dev/null 2>&1; then
         echo "set key bottom right"
         printf "plot '%s' with linespoints lw 2 pt 7 lc rgb '#c03020' title 'photo, %s'" "$WORK/photo.dat" "$LABEL"
         printf ", '%s' with linespoints lw 2 pt 5 lc rgb '#2050c0' title 'world, %s'" "$WORK/world.dat" "$LABEL"
-        if [ -n "$COMPARE" ]; then
-            curve "$COMPARE/rd-photo.tsv" "$WORK/photo0.dat"
-            curve "$COMPARE/rd-world.tsv" "$WORK/world0.dat"
-            printf ", '%s' with linespoints lw 2 dt 2 pt 6 lc rgb '#c03020' title 'photo, %s'" "$WORK/photo0.dat" "$COMPARE_LABEL"
-            printf ", '%s' with linespoints lw 2 dt 2 pt 4 lc rgb '#2050c0' title 'world, %s'" "$WORK/world0.dat" "$COMPARE_LABEL"
-        fi
+        # Earlier runs: dashed, then dotted, ..., in the same colours.
+        k=1
+        while [ $k -le $NCOMPARE ]; do
+            eval "dir=\$COMPARE_$k; name=\$LABEL_$k"
+            curve "$dir/rd-photo.tsv" "$WORK/photo$k.dat"
+            curve "$dir/rd-world.tsv" "$WORK/world$k.dat"
+            printf ", '%s' with linespoints lw 2 dt %d pt 6 lc rgb '#c03020' title 'photo, %s'" "$WORK/photo$k.dat" $((k + 1)) "$name"
+            printf ", '%s' with linespoints lw 2 dt %d pt 4 lc rgb '#2050c0' title 'world, %s'" "$WORK/world$k.dat" $((k + 1)) "$name"
+            k=$((k + 1))
+        done
         echo
     } > "$WORK/plot.gp"
     gnuplot "$WORK/plot.gp" && echo "plot: $PLOT"
