@@ -231,6 +231,12 @@ TEST(TileRoundTrip, ClosedLoopErrorIsWhatTheViewersTilePathShows) {
     int short_channels = 0;
     const double sse = builder::closed_loop_error(t.src, t.pred, 64, 0, rec, len, r.compressed,
                                                   builder::kMaxPasses, short_channels);
+    // With the error lines asked for: the same sum, and the lines the seam measure reads.
+    static int16_t error[3][64][64];
+    int short_too = 0;
+    EXPECT_EQ(builder::closed_loop_error(t.src, t.pred, 64, 0, rec, len, r.compressed,
+                                         builder::kMaxPasses, short_too, error),
+              sse);
 
     // The same tile through the viewer: one-tile files, decode_tile, add_residual.
     TileSet sets[3];
@@ -257,12 +263,19 @@ TEST(TileRoundTrip, ClosedLoopErrorIsWhatTheViewersTilePathShows) {
     decode_tile(0, 2, 0);
     add_residual(RawImage{4, 0, 72, 72, 288, pred.data()});
     double viewer_sse = 0;
+    int lines_checked = 0;
+    auto read_line = [](int v) { return v == 0 || v == 31 || v == 32 || v == 63; };
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x)
             for (int c = 0; c < 3; ++c) {
                 const int e = fin[(y * 64 + x) * 4 + c] - t.src.at(c, 64 + x, y)[0];
                 viewer_sse += e * e;
+                if (read_line(x) || read_line(y)) {
+                    EXPECT_EQ(error[c][y][x], e) << c << " " << x << " " << y;
+                    ++lines_checked;
+                }
             }
+    EXPECT_EQ(lines_checked, 3 * (64 * 64 - 60 * 60));
     residuals_level[0][2] = ResidualLevel{};
     residual_tile = RawImage{};
     final_tile = RawImage{};

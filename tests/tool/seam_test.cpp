@@ -81,6 +81,39 @@ TEST(CoarseRefine, NeverCostsMoreKeepsTheGridAndTouchesOnlyTheCoarseBlock) {
     EXPECT_GT(improved, 12);  // the joint choice usually finds something
 }
 
+// The search that stops once the distances rise picks what the plain scan picks, for every
+// start threshold's grid: at random magnitudes, at the grid values, exactly halfway between two
+// of them (the lower wins), below the least and above the largest.
+TEST(CoarseRefine, NearestMagnitudeEqualsThePlainScan) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    int checked = 0;
+    for (int start = 2; start <= 255; ++start) {
+        const builder::StartGrid grid(start, builder::kMaxPasses);
+        float mags[16];
+        int n = 0;
+        for (int k = grid.passes - 1; k >= 0; --k) mags[n++] = grid.lo[k], mags[n++] = grid.hi[k];
+        std::vector<double> ms = {0.0, double(mags[0]) * 0.5, double(mags[n - 1]) * 3.0};
+        for (int k = 0; k < n; ++k) {
+            ms.push_back(mags[k]);
+            if (k + 1 < n) ms.push_back((double(mags[k]) + double(mags[k + 1])) / 2);
+        }
+        for (int r = 0; r < 40; ++r) ms.push_back(u(rng) * double(mags[n - 1]) * 1.2);
+        for (double m : ms)
+            for (bool negative : {false, true}) {
+                const float want = builder::nearest_magnitude_plain(mags, n, m, negative);
+                ASSERT_EQ(builder::nearest_magnitude(mags, n, m, negative), want)
+                    << "start " << start << " m " << m;
+                ++checked;
+            }
+    }
+    EXPECT_GT(checked, 20000);
+    // Halfway takes the lower of the two, as the plain scan does.
+    const float two[2] = {4.0f, 6.0f};
+    EXPECT_EQ(builder::nearest_magnitude(two, 2, 5.0, false), 4.0f);
+    EXPECT_EQ(builder::nearest_magnitude(two, 2, 5.0, true), -4.0f);
+}
+
 TEST(SeamMeasure, CountsStepsAcrossBordersAndMiddlesOnlyWhereTheSourceIsSmooth) {
     // Two by two tiles of a flat source, except a noisy band over the rows of the lower tiles'
     // first 16 rows; every tile's error is 0 left of column 48 and 2 from there on, so each

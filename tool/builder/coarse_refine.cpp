@@ -101,7 +101,47 @@ QV_CLONES void row_correlations(const float* __restrict et, const CoarseBasis& B
     }
 }
 
+// g[i] = sum over y of a(y) eb[b][y] for every coarse coefficient i (its lines a and b), each sum
+// in y order. Four sums run side by side: one alone waits for every addition before the next.
+QV_CLONES void pattern_correlations(const CoarseBasis& B, const float (*__restrict eb)[kSide],
+                                    double* __restrict g) {
+    for (int i = 0; i < kCoarse; i += 4) {
+        const float *a0 = B.line[B.la[i]], *a1 = B.line[B.la[i + 1]];
+        const float *a2 = B.line[B.la[i + 2]], *a3 = B.line[B.la[i + 3]];
+        const float *r0 = eb[B.lb[i]], *r1 = eb[B.lb[i + 1]];
+        const float *r2 = eb[B.lb[i + 2]], *r3 = eb[B.lb[i + 3]];
+        double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        for (int y = 0; y < kSide; ++y) {
+            s0 += double(a0[y]) * double(r0[y]);
+            s1 += double(a1[y]) * double(r1[y]);
+            s2 += double(a2[y]) * double(r2[y]);
+            s3 += double(a3[y]) * double(r3[y]);
+        }
+        g[i] = s0, g[i + 1] = s1, g[i + 2] = s2, g[i + 3] = s3;
+    }
+}
+
 }  // namespace
+
+float nearest_magnitude_plain(const float* mags, int n, double m, bool negative) {
+    float v = mags[0];
+    for (int k = 1; k < n; ++k)
+        if (std::fabs(m - mags[k]) < std::fabs(m - v)) v = mags[k];
+    return negative ? -v : v;
+}
+
+float nearest_magnitude(const float* mags, int n, double m, bool negative) {
+    // The distances to ascending magnitudes fall, then rise: once one is larger than the least so
+    // far, none after it is smaller. Equal ones go on (as the plain scan, the first least wins).
+    float v = mags[0];
+    double least = std::fabs(m - v);
+    for (int k = 1; k < n; ++k) {
+        const double d = std::fabs(m - mags[k]);
+        if (d > least) break;
+        if (d < least) v = mags[k], least = d;
+    }
+    return negative ? -v : v;
+}
 
 void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float price, float* q) {
     if (grid.passes == 0) return;
@@ -128,13 +168,9 @@ void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float pri
         sa[j] = u, sb[j] = v;
     }
     double g[kCoarse];
-    for (int i = 0; i < kCoarse; ++i) {
-        const float* a = B.line[B.la[i]];
-        const float* row = eb[B.lb[i]];
-        double s = 0;
-        for (int y = 0; y < kSide; ++y) s += double(a[y]) * double(row[y]);
-        g[i] = s + kSeamWeight * (sa[B.la[i]] * B.edge[B.lb[i]] + B.edge[B.la[i]] * sb[B.lb[i]]);
-    }
+    pattern_correlations(B, eb, g);
+    for (int i = 0; i < kCoarse; ++i)
+        g[i] += kSeamWeight * (sa[B.la[i]] * B.edge[B.lb[i]] + B.edge[B.la[i]] * sb[B.lb[i]]);
     // The grid's magnitudes, ascending.
     float mags[16];
     int nm = 0;
@@ -151,11 +187,7 @@ void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float pri
             const int p = (i / kCoarseSide) * kSide + (i % kCoarseSide);
             const double old = q[p], gii = B.gram[i][i];
             const double target = old + g[i] / gii;
-            const double m = std::fabs(target);
-            float v = mags[0];
-            for (int k = 1; k < nm; ++k)
-                if (std::fabs(m - mags[k]) < std::fabs(m - v)) v = mags[k];
-            if (target < 0) v = -v;
+            const float v = nearest_magnitude(mags, nm, std::fabs(target), target < 0);
             const float cand[2] = {v, 0.0f};
             for (float c : cand) {
                 if (c == q[p]) continue;

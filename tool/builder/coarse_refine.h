@@ -34,4 +34,10 @@ constexpr double kFirst = 0.5, kLast = 2.0 / 3.0;
 // coefficients stay as they are. `coeffs` is c.
 void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float price, float* q);
 
+// The value among n ascending magnitudes nearest to m (the first of two equally near), negated
+// when `negative`. Plain scan of all of them (the reference) and one that stops once the
+// distances rise; identical results.
+float nearest_magnitude_plain(const float* mags, int n, double m, bool negative);
+float nearest_magnitude(const float* mags, int n, double m, bool negative);
+
 }  // namespace builder

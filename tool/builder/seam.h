@@ -35,7 +35,7 @@ bool smooth_step(const Planes& source, int x, int y, bool across_columns);
 
 // The tile at (x0, y0): stores its outer error lines into `edges` and adds its middle steps
 // (between columns 31 and 32 and between rows 31 and 32) to `stats`. `error` is the tile's
-// shown - source by channel, row and column.
+// shown - source by channel, row and column; only rows and columns 0, 31, 32 and 63 are read.
 void tile_edges(const Planes& source, int x0, int y0, const int16_t error[3][64][64],
                 TileEdges& edges, SeamStats& stats);
 

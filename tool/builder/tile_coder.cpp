@@ -199,14 +199,17 @@ QV_CLONES double closed_loop_error(const Planes& source, const Planes& predictio
             const uint8_t* p = prediction.at(ch, x0, y0 + y);
             const uint8_t* r = residual + y * 256 + ch;
             if (error) {
-                int16_t* out = error[ch][y];
-                for (int x = 0; x < 64; ++x) {
+                // The seam measure reads the outer lines and the middle ones only.
+                auto shown_error = [&](int x) {
                     const int v = p[x] + ef.v[dt.d[y][x]][r[4 * x]];
-                    const int e = (v < 0 ? 0 : v > 255 ? 255 : v) - int(s[x]);
-                    out[x] = int16_t(e);
-                    sum += e * e;
+                    return (v < 0 ? 0 : v > 255 ? 255 : v) - int(s[x]);
+                };
+                int16_t* out = error[ch][y];
+                if (y == 0 || y == 31 || y == 32 || y == 63) {
+                    for (int x = 0; x < 64; ++x) out[x] = int16_t(shown_error(x));
+                } else {
+                    for (int x : {0, 31, 32, 63}) out[x] = int16_t(shown_error(x));
                 }
-                continue;
             }
             if (ef.interior_is_plain && y >= 3 && y <= 61) {
                 // Away from the damped border the residual adds as it is; this part vectorises.

@@ -65,7 +65,8 @@ void code_tile(const Planes& source, const Planes& prediction, int x0, int y0, c
 // decodes the three records (`records[c]` with `lens[c]` readable bytes) on top of the prediction,
 // against the source; `short_channels` counts channels whose decode did not end cleanly.
 // Uses the viewer's own decoder, transform, colour conversion and residual addition. `error`
-// (may be null) receives shown - source by channel, row and column.
+// (may be null) receives shown - source by channel, row and column, in rows and columns 0, 31,
+// 32 and 63 only (what the seam measure reads; the rest is left as it was).
 double closed_loop_error(const Planes& source, const Planes& prediction, int x0, int y0,
                          const uint8_t* const records[3], const size_t lens[3],
                          const bool compressed[3], int max_passes, int& short_channels,
