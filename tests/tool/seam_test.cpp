@@ -90,9 +90,9 @@ TEST(CoarseRefine, NearestMagnitudeEqualsThePlainScan) {
     int checked = 0;
     for (int start = 2; start <= 255; ++start) {
         const builder::StartGrid grid(start, builder::kMaxPasses);
-        float mags[16];
-        int n = 0;
-        for (int k = grid.passes - 1; k >= 0; --k) mags[n++] = grid.lo[k], mags[n++] = grid.hi[k];
+        const builder::SortedGrid sorted(grid);
+        const float* mags = sorted.v;
+        const int n = sorted.n;
         std::vector<double> ms = {0.0, double(mags[0]) * 0.5, double(mags[n - 1]) * 3.0};
         for (int k = 0; k < n; ++k) {
             ms.push_back(mags[k]);

@@ -171,10 +171,7 @@ void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float pri
     pattern_correlations(B, eb, g);
     for (int i = 0; i < kCoarse; ++i)
         g[i] += kSeamWeight * (sa[B.la[i]] * B.edge[B.lb[i]] + B.edge[B.la[i]] * sb[B.lb[i]]);
-    // The grid's magnitudes, ascending.
-    float mags[16];
-    int nm = 0;
-    for (int k = grid.passes - 1; k >= 0; --k) mags[nm++] = grid.lo[k], mags[nm++] = grid.hi[k];
+    const SortedGrid mags(grid);
     const double gain = colour_gain(ch);
     // Steepest descent: each step makes the one change (a coefficient to another of its values)
     // that lowers the cost most, until none does. For a coefficient the error is a parabola in
@@ -187,7 +184,7 @@ void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float pri
             const int p = (i / kCoarseSide) * kSide + (i % kCoarseSide);
             const double old = q[p], gii = B.gram[i][i];
             const double target = old + g[i] / gii;
-            const float v = nearest_magnitude(mags, nm, std::fabs(target), target < 0);
+            const float v = nearest_magnitude(mags.v, mags.n, std::fabs(target), target < 0);
             const float cand[2] = {v, 0.0f};
             for (float c : cand) {
                 if (c == q[p]) continue;

@@ -101,15 +101,6 @@ QV_CLONES void add_costs(const StartTable& st, float m, float w, float price, fl
 // magnitude, found by counting the midpoints between neighbouring grid values that it reaches (a
 // magnitude exactly on a midpoint takes the upper value); it is coded only where that costs less
 // than 0 does. NaN counts as 0.
-struct SortedGrid {
-    int n = 0;
-    float v[16] = {}, mid[16] = {};
-    explicit SortedGrid(const StartGrid& g) {
-        for (int k = g.passes - 1; k >= 0; --k) v[n++] = g.lo[k], v[n++] = g.hi[k];
-        for (int j = 0; j + 1 < n; ++j) mid[j] = (v[j] + v[j + 1]) * 0.5f;
-    }
-};
-
 inline float choose_value(float m, float w, const SortedGrid& g, float price) {
     float v = g.v[0];
     for (int j = 0; j + 1 < g.n; ++j) v = m >= g.mid[j] ? g.v[j + 1] : v;

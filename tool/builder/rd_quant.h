@@ -31,6 +31,17 @@ struct StartGrid {
     explicit StartGrid(int start, int max_passes);
 };
 
+// A start grid's n magnitudes in ascending order (the last pass's two values first), and the
+// midpoints between neighbours.
+struct SortedGrid {
+    int n = 0;
+    float v[16] = {}, mid[16] = {};
+    explicit SortedGrid(const StartGrid& g) {
+        for (int k = g.passes - 1; k >= 0; --k) v[n++] = g.lo[k], v[n++] = g.hi[k];
+        for (int j = 0; j + 1 < n; ++j) mid[j] = (v[j] + v[j + 1]) * 0.5f;
+    }
+};
+
 // Chooses, for every coefficient of `coeffs`, the value of `grid` (or 0) that minimises
 // weight * (c - v)^2 + price * (v != 0): the grid value nearest to |c| (a magnitude exactly
 // halfway takes the upper one), or 0 where that costs less. Writes it with c's sign to `out`

@@ -157,12 +157,13 @@ void code_channel(const float* coeffs, int ch, float price, EncodedChannel& out,
     alignas(32) float kept[kTileCoeffs];
     for (int attempt = 0;; ++attempt) {
         const int t0 = choose_start(coeffs, weight, price, kMaxPasses);
-        quantize_plane(coeffs, weight, StartGrid(t0, kMaxPasses), price, kept);
+        const StartGrid grid(t0, kMaxPasses);
+        quantize_plane(coeffs, weight, grid, price, kept);
         // An isolated zero costs about what a coded coefficient does once the dominant stream
         // is compressed (measured: pricing it higher or lower moves along the same curve).
         prune_trees(coeffs, weight, price, price, kept);
         // The coarse coefficients again, jointly, against everything the choices above left.
-        refine_coarse(coeffs, ch, StartGrid(t0, kMaxPasses), price, kept);
+        refine_coarse(coeffs, ch, grid, price, kept);
         if (fast_encode_channel(kept, t0, kMaxPasses, out)) break;
         // Too many symbols for the decoder's 4096-byte buffer: code fewer coefficients. The
         // symbols go to the children of coded coefficients, which may be coarse ones worth a
@@ -198,12 +199,14 @@ QV_CLONES double closed_loop_error(const Planes& source, const Planes& predictio
             const uint8_t* s = source.at(ch, x0, y0 + y);
             const uint8_t* p = prediction.at(ch, x0, y0 + y);
             const uint8_t* r = residual + y * 256 + ch;
+            // What the viewer shows at column x (the residual through the border's damping)
+            // less the source.
+            auto shown_error = [&](int x) {
+                const int v = p[x] + ef.v[dt.d[y][x]][r[4 * x]];
+                return (v < 0 ? 0 : v > 255 ? 255 : v) - int(s[x]);
+            };
             if (error) {
                 // The seam measure reads the outer lines and the middle ones only.
-                auto shown_error = [&](int x) {
-                    const int v = p[x] + ef.v[dt.d[y][x]][r[4 * x]];
-                    return (v < 0 ? 0 : v > 255 ? 255 : v) - int(s[x]);
-                };
                 int16_t* out = error[ch][y];
                 if (y == 0 || y == 31 || y == 32 || y == 63) {
                     for (int x = 0; x < 64; ++x) out[x] = int16_t(shown_error(x));
@@ -221,16 +224,13 @@ QV_CLONES double closed_loop_error(const Planes& source, const Planes& predictio
                 }
                 sum += part;
                 for (int x : {0, 1, 2, 62, 63}) {
-                    const int v = p[x] + ef.v[dt.d[y][x]][r[4 * x]];
-                    const int e = (v < 0 ? 0 : v > 255 ? 255 : v) - int(s[x]);
+                    const int e = shown_error(x);
                     sum += e * e;
                 }
                 continue;
             }
             for (int x = 0; x < 64; ++x) {
-                const int v = p[x] + ef.v[dt.d[y][x]][r[4 * x]];
-                const int shown = v < 0 ? 0 : v > 255 ? 255 : v;
-                const int e = shown - int(s[x]);
+                const int e = shown_error(x);
                 sum += e * e;
             }
         }
