@@ -31,9 +31,10 @@ set_source_files_properties(${QUORVIK_BUILDER_SOURCES} PROPERTIES COMPILE_OPTION
 # traps are enabled). Neither option changes a result.
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/builder/world.cpp PROPERTIES COMPILE_OPTIONS
                             "-ffp-contract=off;-fno-math-errno;-fno-trapping-math")
-# Likewise the rate-distortion loops, whose selects between float values vectorise only when a
-# comparison need not be kept from trapping.
-set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/builder/rd_quant.cpp PROPERTIES COMPILE_OPTIONS
+# Likewise the rate-distortion loops and the coarse choice's descent, whose selects between float
+# values vectorise only when a comparison need not be kept from trapping.
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/builder/rd_quant.cpp
+                            ${CMAKE_CURRENT_LIST_DIR}/builder/coarse_refine.cpp PROPERTIES COMPILE_OPTIONS
                             "-ffp-contract=off;-fno-math-errno;-fno-trapping-math")
 
 add_executable(quorvik-tool

@@ -114,6 +114,62 @@ TEST(CoarseRefine, NearestMagnitudeEqualsThePlainScan) {
     EXPECT_EQ(builder::nearest_magnitude(two, 2, 5.0, true), -4.0f);
 }
 
+// The vectorised descent takes the plain loop's steps: same values, same correlations left, bit
+// for bit, over random Gram matrices, grids, prices and starting values (0, either sign, every
+// grid value), with some targets placed exactly on a midpoint between two grid values.
+TEST(CoarseRefine, VectorisedDescentEqualsThePlainLoop) {
+    constexpr int n = builder::kCoarseCount;
+    std::mt19937 rng(17);
+    std::normal_distribution<double> nd(0.0, 1.0);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    static double gram[n][n];
+    int moved = 0, on_midpoint = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        // A = random 64 x 64; G = A^T A / 64 + diagonal: symmetric, positive definite.
+        static double a[n][n];
+        for (auto& row : a)
+            for (double& v : row) v = nd(rng);
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j <= i; ++j) {
+                double s = 0;
+                for (int k = 0; k < n; ++k) s += a[k][i] * a[k][j];
+                gram[i][j] = gram[j][i] = s / n * (trial % 2 ? 0.1 : 1.0) + (i == j ? 0.5 : 0.0);
+            }
+        const builder::StartGrid grid(2 + int(rng() % 254), builder::kMaxPasses);
+        const builder::SortedGrid mags(grid);
+        const double gain = builder::colour_gain(trial % 3);
+        const float price = float(std::pow(10.0, u(rng) * 4.0 - 1.0));
+        float q0[n], q1[n];
+        double g0[n], g1[n];
+        const double scale = mags.v[mags.n - 1] * (0.2 + u(rng));
+        for (int i = 0; i < n; ++i) {
+            const int pick = int(rng() % unsigned(mags.n + 3));
+            const float m = pick < mags.n ? mags.v[pick] : 0.0f;
+            q0[i] = rng() % 2 ? -m : m;
+            g0[i] = nd(rng) * scale * gram[i][i];
+            if (rng() % 8 == 0 && mags.n > 1) {
+                // Aim old + g / G exactly at a midpoint.
+                const double mid = mags.mid[rng() % unsigned(mags.n - 1)];
+                g0[i] = (mid - double(q0[i])) * gram[i][i];
+                on_midpoint += double(q0[i]) + g0[i] / gram[i][i] == mid;
+            }
+        }
+        std::memcpy(q1, q0, sizeof q0);
+        std::memcpy(g1, g0, sizeof g0);
+        float before[n];
+        std::memcpy(before, q0, sizeof q0);
+        builder::coarse_descent_plain(gram, mags, gain, price, g0, q0);
+        builder::coarse_descent(gram, mags, gain, price, g1, q1);
+        for (int i = 0; i < n; ++i) {
+            ASSERT_EQ(std::memcmp(&q0[i], &q1[i], sizeof(float)), 0) << trial << " " << i;
+            ASSERT_EQ(std::memcmp(&g0[i], &g1[i], sizeof(double)), 0) << trial << " " << i;
+        }
+        moved += std::memcmp(before, q0, sizeof q0) != 0;
+    }
+    EXPECT_GT(moved, 250);
+    EXPECT_GT(on_midpoint, 1000);
+}
+
 TEST(SeamMeasure, CountsStepsAcrossBordersAndMiddlesOnlyWhereTheSourceIsSmooth) {
     // Two by two tiles of a flat source, except a noisy band over the rows of the lower tiles'
     // first 16 rows; every tile's error is 0 left of column 48 and 2 from there on, so each

@@ -11,7 +11,7 @@ namespace builder {
 namespace {
 
 constexpr int kSide = 64;
-constexpr int kCoarse = kCoarseSide * kCoarseSide;
+constexpr int kCoarse = kCoarseCount;
 constexpr int kMaxSteps = 32;
 
 // One level of the inverse transform's linear part (its offsets left out) along a line of m
@@ -143,6 +143,83 @@ float nearest_magnitude(const float* mags, int n, double m, bool negative) {
     return negative ? -v : v;
 }
 
+void coarse_descent_plain(const double (*gram)[kCoarseCount], const SortedGrid& mags,
+                          double gain, float price, double* g, float* qc) {
+    // Each step makes the one change (a coefficient to another of its values) that lowers the
+    // cost most, until none does. For a coefficient the error is a parabola in its value, least
+    // at old + g / G: the nonzero candidate is the grid value nearest to that.
+    for (int step = 0; step < kMaxSteps; ++step) {
+        double best = -1e-6;
+        int best_i = -1;
+        float best_v = 0.0f;
+        for (int i = 0; i < kCoarse; ++i) {
+            const double old = qc[i], gii = gram[i][i];
+            const double target = old + g[i] / gii;
+            const float v = nearest_magnitude(mags.v, mags.n, std::fabs(target), target < 0);
+            const float cand[2] = {v, 0.0f};
+            for (float c : cand) {
+                if (c == qc[i]) continue;
+                const double D = old - double(c);  // c - q grows by D: 2 D g + D^2 G more error
+                const double dj = gain * (2.0 * D * g[i] + D * D * gii) +
+                                  double(price) * (int(c != 0.0f) - int(old != 0.0));
+                if (dj < best) best = dj, best_i = i, best_v = c;
+            }
+        }
+        if (best_i < 0) break;
+        const double D = double(qc[best_i]) - double(best_v);
+        for (int j = 0; j < kCoarse; ++j) g[j] += D * gram[j][best_i];
+        qc[best_i] = best_v;
+    }
+}
+
+// The candidates of every coefficient are evaluated side by side, without branches: the nearest
+// grid value is the one after the last midpoint below the magnitude (a magnitude exactly on a
+// midpoint takes the lower value, as the scan does; the grid values and their midpoints are
+// exact in float), and a candidate equal to the present value costs +inf instead of being
+// skipped. The first least cost in the plain loop's order (by coefficient, the grid value before
+// 0) is then picked by one scan, so the steps are the plain loop's steps.
+QV_CLONES void coarse_descent(const double (*gram)[kCoarseCount], const SortedGrid& mags,
+                              double gain, float price, double* g, float* qc) {
+    alignas(32) double diag[kCoarse], column[kCoarse];
+    for (int i = 0; i < kCoarse; ++i) diag[i] = gram[i][i];
+    double mid[16], val[16];
+    for (int j = 0; j < 16; ++j) {
+        mid[j] = j + 1 < mags.n ? double(mags.mid[j]) : INFINITY;
+        val[j] = double(mags.v[j < mags.n ? j : mags.n - 1]);
+    }
+    const double p = double(price);
+    for (int step = 0; step < kMaxSteps; ++step) {
+        alignas(32) double cost_v[kCoarse], cost_0[kCoarse], value[kCoarse];
+        for (int i = 0; i < kCoarse; ++i) {
+            const double old = qc[i], gii = diag[i];
+            const double target = old + g[i] / gii;
+            const double m = std::fabs(target);
+            double v = val[0];
+            for (int j = 0; j + 1 < 16; ++j) v = mid[j] < m ? val[j + 1] : v;
+            v = target < 0 ? -v : v;
+            const double nonzero_old = old != 0.0 ? 1.0 : 0.0;
+            const double dv = old - v;
+            const double jv = gain * (2.0 * dv * g[i] + dv * dv * gii) + p * (1.0 - nonzero_old);
+            const double j0 = gain * (2.0 * old * g[i] + old * old * gii) + p * (0.0 - nonzero_old);
+            cost_v[i] = v == old ? INFINITY : jv;
+            cost_0[i] = old == 0.0 ? INFINITY : j0;
+            value[i] = v;
+        }
+        double best = -1e-6;
+        int best_i = -1;
+        float best_v = 0.0f;
+        for (int i = 0; i < kCoarse; ++i) {
+            if (cost_v[i] < best) best = cost_v[i], best_i = i, best_v = float(value[i]);
+            if (cost_0[i] < best) best = cost_0[i], best_i = i, best_v = 0.0f;
+        }
+        if (best_i < 0) break;
+        const double D = double(qc[best_i]) - double(best_v);
+        for (int j = 0; j < kCoarse; ++j) column[j] = gram[j][best_i];
+        for (int j = 0; j < kCoarse; ++j) g[j] += D * column[j];
+        qc[best_i] = best_v;
+    }
+}
+
 void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float price, float* q) {
     if (grid.passes == 0) return;
     const CoarseBasis& B = basis();
@@ -172,34 +249,10 @@ void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float pri
     for (int i = 0; i < kCoarse; ++i)
         g[i] += kSeamWeight * (sa[B.la[i]] * B.edge[B.lb[i]] + B.edge[B.la[i]] * sb[B.lb[i]]);
     const SortedGrid mags(grid);
-    const double gain = colour_gain(ch);
-    // Steepest descent: each step makes the one change (a coefficient to another of its values)
-    // that lowers the cost most, until none does. For a coefficient the error is a parabola in
-    // its value, least at old + g / G: the nonzero candidate is the grid value nearest to that.
-    for (int step = 0; step < kMaxSteps; ++step) {
-        double best = -1e-6;
-        int best_i = -1;
-        float best_v = 0.0f;
-        for (int i = 0; i < kCoarse; ++i) {
-            const int p = (i / kCoarseSide) * kSide + (i % kCoarseSide);
-            const double old = q[p], gii = B.gram[i][i];
-            const double target = old + g[i] / gii;
-            const float v = nearest_magnitude(mags.v, mags.n, std::fabs(target), target < 0);
-            const float cand[2] = {v, 0.0f};
-            for (float c : cand) {
-                if (c == q[p]) continue;
-                const double D = old - double(c);  // c - q grows by D: 2 D g + D^2 G more error
-                const double dj = gain * (2.0 * D * g[i] + D * D * gii) +
-                                  double(price) * (int(c != 0.0f) - int(old != 0.0));
-                if (dj < best) best = dj, best_i = i, best_v = c;
-            }
-        }
-        if (best_i < 0) break;
-        const int p = (best_i / kCoarseSide) * kSide + (best_i % kCoarseSide);
-        const double D = double(q[p]) - double(best_v);
-        for (int j = 0; j < kCoarse; ++j) g[j] += D * B.gram[j][best_i];
-        q[p] = best_v;
-    }
+    float qc[kCoarse];
+    for (int i = 0; i < kCoarse; ++i) qc[i] = q[(i / kCoarseSide) * kSide + i % kCoarseSide];
+    coarse_descent(B.gram, mags, colour_gain(ch), price, g, qc);
+    for (int i = 0; i < kCoarse; ++i) q[(i / kCoarseSide) * kSide + i % kCoarseSide] = qc[i];
 }
 
 }  // namespace builder

@@ -20,6 +20,7 @@ namespace builder {
 // The coefficients refined: rows and columns 0..kCoarseSide-1 (the DC coefficient and the
 // bands of sizes 2, 4 and 8).
 constexpr int kCoarseSide = 8;
+constexpr int kCoarseCount = kCoarseSide * kCoarseSide;
 
 // A squared step of the shown error between a tile's first and last column (or row), the
 // residual's error there taken at what the viewer keeps of it (kFirst, kLast), weighs this many
@@ -33,6 +34,15 @@ constexpr double kFirst = 0.5, kLast = 2.0 / 3.0;
 // (coded coefficients), E = I(c) - I(q) and I the viewer's inverse transform; the other
 // coefficients stay as they are. `coeffs` is c.
 void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float price, float* q);
+
+// The steepest descent of refine_coarse over the coarse block's values qc (by coarse index
+// r * kCoarseSide + c): g holds the correlations of the error with every coefficient's pattern
+// (updated as values change), gram their Gram matrix, and every value stays among 0 and `mags`.
+// Plain loop (the reference) and a vectorised one; identical results.
+void coarse_descent_plain(const double (*gram)[kCoarseCount], const SortedGrid& mags,
+                          double gain, float price, double* g, float* qc);
+void coarse_descent(const double (*gram)[kCoarseCount], const SortedGrid& mags, double gain,
+                    float price, double* g, float* qc);
 
 // The value among n ascending magnitudes nearest to m (the first of two equally near), negated
 // when `negative`. Plain scan of all of them (the reference) and one that stops once the
