@@ -114,6 +114,71 @@ TEST(CoarseRefine, NearestMagnitudeEqualsThePlainScan) {
     EXPECT_EQ(builder::nearest_magnitude(two, 2, 5.0, true), -4.0f);
 }
 
+// The gradient the coarse choice descends is the error's correlation with each coarse pattern as
+// the viewer's inverse transform draws it, plus the seam weight times that of their border
+// steps; checked against patterns made by the viewer's own transform, for random, smooth,
+// ramp-shaped and single-sample error planes.
+TEST(CoarseRefine, CorrelationsAreThoseWithThePatternsTheViewerDraws) {
+    constexpr int n = builder::kCoarseCount;
+    // Each coarse pattern through the viewer's transform, from a coefficient of 64 (its float
+    // rounding is then far below the tolerance), scaled back to one unit.
+    static double pattern[n][kTileCoeffs];
+    const float* zero = inverse_wavelet_of_zero();
+    for (int i = 0; i < n; ++i) {
+        alignas(32) float plane[kTileCoeffs] = {};
+        plane[(i / builder::kCoarseSide) * kN + i % builder::kCoarseSide] = 64.0f;
+        inverse_wavelet(plane);
+        for (int p = 0; p < kTileCoeffs; ++p) pattern[i][p] = (double(plane[p]) - zero[p]) / 64.0;
+    }
+    auto steps = [](const auto* v, double* sx, double* sy) {
+        for (int k = 0; k < kN; ++k) {
+            sx[k] = builder::kFirst * v[k * kN] - builder::kLast * v[k * kN + kN - 1];
+            sy[k] = builder::kFirst * v[k] - builder::kLast * v[(kN - 1) * kN + k];
+        }
+    };
+    std::mt19937 rng(23);
+    std::normal_distribution<float> nd(0.0f, 3.0f);
+    alignas(32) static float e[kTileCoeffs];
+    for (int trial = 0; trial < 12; ++trial) {
+        for (int p = 0; p < kTileCoeffs; ++p) {
+            const int y = p / kN, x = p % kN;
+            switch (trial % 4) {
+                case 0:
+                    e[p] = nd(rng);
+                    break;
+                case 1:
+                    e[p] = 4.0f * std::sin(x * 0.1f + trial) * std::cos(y * 0.07f);
+                    break;
+                case 2:
+                    e[p] = -4.5f - 3.0f * x / 63.0f + 0.01f * y;
+                    break;
+                default:
+                    e[p] = p == int(rng() % kTileCoeffs) ? 50.0f : 0.0f;
+                    break;
+            }
+        }
+        if (trial == 3) e[0] = 50.0f;  // corners and border samples
+        if (trial == 7) e[kTileCoeffs - 1] = 50.0f;
+        if (trial == 11) e[kN - 1] = -50.0f;
+        double g[n];
+        builder::coarse_correlations(e, g);
+        double es_x[kN], es_y[kN];
+        steps(e, es_x, es_y);
+        double norm = 0;
+        for (int p = 0; p < kTileCoeffs; ++p) norm += double(e[p]) * e[p];
+        for (int i = 0; i < n; ++i) {
+            double want = 0;
+            for (int p = 0; p < kTileCoeffs; ++p) want += double(e[p]) * pattern[i][p];
+            double ps_x[kN], ps_y[kN], seam = 0;
+            steps(pattern[i], ps_x, ps_y);
+            for (int k = 0; k < kN; ++k) seam += es_x[k] * ps_x[k] + es_y[k] * ps_y[k];
+            want += builder::kSeamWeight * seam;
+            ASSERT_NEAR(g[i], want, 1e-5 * std::sqrt(norm) + 1e-9)
+                << "trial " << trial << " i " << i;
+        }
+    }
+}
+
 // The vectorised descent takes the plain loop's steps: same values, same correlations left, bit
 // for bit, over random Gram matrices, grids, prices and starting values (0, either sign, every
 // grid value), with some targets placed exactly on a midpoint between two grid values.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "decoder/lifting.h"
@@ -27,6 +28,35 @@ void synth_step(double* v, int m) {
     for (int k = 0; k < h; ++k) v[2 * k] = s[k], v[2 * k + 1] = d[k];
 }
 
+// The adjoint of synth_step (<synth_step(u), v> = <u, synth_step_adjoint(v)>): its lifting
+// steps transposed, in reverse order. The interleave becomes a split; the predict step
+// (d += B s) becomes s += B^T d; the update step (s -= A d) becomes d -= A^T s.
+void synth_step_adjoint(double* v, int m) {
+    const int h = m / 2;
+    double s[kSide / 2], d[kSide / 2];
+    for (int k = 0; k < h; ++k) s[k] = v[2 * k], d[k] = v[2 * k + 1];
+    for (int k = 0; k + 1 < h; ++k) s[k] += d[k] * 0.5, s[k + 1] += d[k] * 0.5;
+    s[h - 1] += d[h - 1];
+    d[0] -= s[0] * 0.5;
+    for (int k = 1; k < h; ++k) d[k - 1] -= s[k] * 0.25, d[k] -= s[k] * 0.25;
+    for (int k = 0; k < h; ++k) v[k] = s[k], v[h + k] = d[k];
+}
+
+// The low half of synth_step_adjoint for a line of m samples: s[j] = v[2j] plus the odd
+// neighbours that the predict step fed from it (the update step's transpose changes only d).
+// v holds the line's samples `step` apart; out receives m / 2 values.
+template <typename T>
+inline void low_half_adjoint(const T* v, ptrdiff_t step, int m, double* out) {
+    const int h = m / 2;
+    out[0] = double(v[0]) + double(v[step]) * (h > 1 ? 0.5 : 1.0);
+    for (int j = 1; j + 1 < h; ++j)
+        out[j] = double(v[2 * j * step]) +
+                 (double(v[(2 * j - 1) * step]) + double(v[(2 * j + 1) * step])) * 0.5;
+    if (h > 1)
+        out[h - 1] = double(v[(2 * h - 2) * step]) + double(v[(2 * h - 3) * step]) * 0.5 +
+                     double(v[(2 * h - 1) * step]);
+}
+
 // The coarse coefficients' patterns are separable: coefficient (r, c) of the bands of size n is
 // a(y) b(x), a the line of n samples with a unit impulse at r taken through the inverse steps of
 // sizes n, 2n, ..., 64, b likewise from c. There are 14 such lines (index k < n for n = 2, 4, 8).
@@ -36,7 +66,6 @@ int line_index(int k, int n) {
 }  // n = 2: 0..1, 4: 2..5, 8: 6..13, ...
 
 struct CoarseBasis {
-    alignas(32) float line[kLines][kSide];
     double dline[kLines][kSide];
     double edge[kLines];            // kFirst * line(0) - kLast * line(63)
     int la[kCoarse], lb[kCoarse];   // by coarse index r * kCoarseSide + c: its a and b lines
@@ -49,10 +78,8 @@ struct CoarseBasis {
                 v[k] = 1.0;
                 for (int s = n; s <= kSide; s *= 2) synth_step(v, s);
             }
-        for (int j = 0; j < kLines; ++j) {
-            for (int x = 0; x < kSide; ++x) line[j][x] = float(dline[j][x]);
+        for (int j = 0; j < kLines; ++j)
             edge[j] = kFirst * dline[j][0] - kLast * dline[j][kSide - 1];
-        }
         for (int r = 0; r < kCoarseSide; ++r)
             for (int c = 0; c < kCoarseSide; ++c) {
                 int n = 2;
@@ -84,41 +111,82 @@ const CoarseBasis& basis() {
     return b;
 }
 
-// Correlations of the error plane e with every line, along rows (eb[j][y] = sum_x e[y][x]
-// line_j[x]) and down columns (ea[j][x] = sum_y e[y][x] line_j[y]) would both be needed for a
-// general pattern; a separable one needs only sum_y a(y) eb[b][y]. Lanes run over y (the
-// transposed plane), so the sums vectorise in a fixed order.
-QV_CLONES void row_correlations(const float* __restrict et, const CoarseBasis& B,
-                                float (*__restrict eb)[kSide]) {
-    for (int j = 0; j < kLines; ++j) {
-        float* o = eb[j];
-        for (int y = 0; y < kSide; ++y) o[y] = 0.0f;
-        for (int x = 0; x < kSide; ++x) {
-            const float w = B.line[j][x];
-            const float* col = et + x * kSide;
-            for (int y = 0; y < kSide; ++y) o[y] += col[y] * w;
-        }
+// Every line's correlation with a line of 64 samples, out[line_index(k, n)] = <line(k, n), v>:
+// the adjoint steps of sizes 64 down to 2, each line read after the step of its own size.
+void line_correlations(const double* v, double* out) {
+    double w[kSide];
+    std::memcpy(w, v, sizeof w);
+    for (int m = kSide; m >= 2; m /= 2) {
+        synth_step_adjoint(w, m);
+        if (m <= kCoarseSide)
+            for (int k = 0; k < m; ++k) out[line_index(k, m)] = w[k];
     }
 }
 
-// g[i] = sum over y of a(y) eb[b][y] for every coarse coefficient i (its lines a and b), each sum
-// in y order. Four sums run side by side: one alone waits for every addition before the next.
-QV_CLONES void pattern_correlations(const CoarseBasis& B, const float (*__restrict eb)[kSide],
-                                    double* __restrict g) {
-    for (int i = 0; i < kCoarse; i += 4) {
-        const float *a0 = B.line[B.la[i]], *a1 = B.line[B.la[i + 1]];
-        const float *a2 = B.line[B.la[i + 2]], *a3 = B.line[B.la[i + 3]];
-        const float *r0 = eb[B.lb[i]], *r1 = eb[B.lb[i + 1]];
-        const float *r2 = eb[B.lb[i + 2]], *r3 = eb[B.lb[i + 3]];
-        double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-        for (int y = 0; y < kSide; ++y) {
-            s0 += double(a0[y]) * double(r0[y]);
-            s1 += double(a1[y]) * double(r1[y]);
-            s2 += double(a2[y]) * double(r2[y]);
-            s3 += double(a3[y]) * double(r3[y]);
-        }
-        g[i] = s0, g[i + 1] = s1, g[i + 2] = s2, g[i + 3] = s3;
+// The first adjoint step of the plane, down its columns: only the low half of every column is
+// read later, so only that is made (32 rows of 64). Vectorises across the columns.
+QV_CLONES void first_column_step(const float* __restrict e, double (*__restrict out)[kSide]) {
+    constexpr int h = kSide / 2;
+    for (int x = 0; x < kSide; ++x) out[0][x] = double(e[x]) + double(e[kSide + x]) * 0.5;
+    for (int j = 1; j + 1 < h; ++j) {
+        const float* r = e + 2 * j * kSide;
+        for (int x = 0; x < kSide; ++x)
+            out[j][x] = double(r[x]) + (double(r[x - kSide]) + double(r[x + kSide])) * 0.5;
     }
+    const float* r = e + (2 * h - 2) * kSide;
+    for (int x = 0; x < kSide; ++x)
+        out[h - 1][x] = double(r[x]) + double(r[x - kSide]) * 0.5 + double(r[x + kSide]);
+}
+
+}  // namespace
+
+void coarse_correlations(const float* e, double* g) {
+    const CoarseBasis& B = basis();
+    // <E, pattern of i> = (S^T E)_i, S the inverse transform's linear part: the adjoint steps of
+    // sizes 64, 32, 16 on the plane's top-left block, of which only the low quarter goes on,
+    // then full ones of sizes 8, 4 and 2 inside the coarse block.
+    double a[kSide / 2][kSide], b[kSide / 2][kSide / 2];
+    first_column_step(e, a);
+    for (int y = 0; y < kSide / 2; ++y) low_half_adjoint(a[y], 1, kSide, b[y]);
+    for (int m = kSide / 2; m > kCoarseSide; m /= 2) {
+        double col[kSide / 2];
+        for (int x = 0; x < m; ++x) {
+            low_half_adjoint(&b[0][x], kSide / 2, m, col);
+            for (int j = 0; j < m / 2; ++j) a[j][x] = col[j];
+        }
+        for (int y = 0; y < m / 2; ++y) low_half_adjoint(a[y], 1, m, b[y]);
+    }
+    for (int m = kCoarseSide; m >= 2; m /= 2) {
+        double line[kCoarseSide];
+        for (int x = 0; x < m; ++x) {
+            for (int y = 0; y < m; ++y) line[y] = b[y][x];
+            synth_step_adjoint(line, m);
+            for (int y = 0; y < m; ++y) b[y][x] = line[y];
+        }
+        for (int y = 0; y < m; ++y) synth_step_adjoint(b[y], m);
+    }
+    for (int r = 0; r < kCoarseSide; ++r)
+        for (int c = 0; c < kCoarseSide; ++c) g[r * kCoarseSide + c] = b[r][c];
+    // The border steps of the error, by row (first column against last) and by column, and
+    // every line against them.
+    double sx[kSide], sy[kSide];
+    for (int k = 0; k < kSide; ++k) {
+        sx[k] = kFirst * double(e[k * kSide]) - kLast * double(e[k * kSide + kSide - 1]);
+        sy[k] = kFirst * double(e[k]) - kLast * double(e[(kSide - 1) * kSide + k]);
+    }
+    double sa[kLines], sb[kLines];
+    line_correlations(sx, sa);
+    line_correlations(sy, sb);
+    for (int i = 0; i < kCoarse; ++i)
+        g[i] += kSeamWeight * (sa[B.la[i]] * B.edge[B.lb[i]] + B.edge[B.la[i]] * sb[B.lb[i]]);
+}
+
+namespace {
+
+// The error plane I(c) - I(q) = I(c - q) - I(0), I the viewer's inverse transform.
+QV_CLONES void difference(const float* __restrict a, const float* __restrict b,
+                          float* __restrict out) {
+    for (int p = 0; p < kSide * kSide; ++p) out[p] = a[p] - b[p];
 }
 
 }  // namespace
@@ -143,8 +211,8 @@ float nearest_magnitude(const float* mags, int n, double m, bool negative) {
     return negative ? -v : v;
 }
 
-void coarse_descent_plain(const double (*gram)[kCoarseCount], const SortedGrid& mags,
-                          double gain, float price, double* g, float* qc) {
+void coarse_descent_plain(const double (*gram)[kCoarseCount], const SortedGrid& mags, double gain,
+                          float price, double* g, float* qc) {
     // Each step makes the one change (a coefficient to another of its values) that lowers the
     // cost most, until none does. For a coefficient the error is a parabola in its value, least
     // at old + g / G: the nonzero candidate is the grid value nearest to that.
@@ -223,31 +291,12 @@ QV_CLONES void coarse_descent(const double (*gram)[kCoarseCount], const SortedGr
 void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float price, float* q) {
     if (grid.passes == 0) return;
     const CoarseBasis& B = basis();
-    // The error plane I(c) - I(q) = I(c - q) - I(0), transposed.
-    alignas(32) float e[kSide * kSide], et[kSide * kSide];
-    for (int p = 0; p < kSide * kSide; ++p) e[p] = coeffs[p] - q[p];
-    inverse_wavelet(e);
-    const float* zero = inverse_wavelet_of_zero();
-    for (int y = 0; y < kSide; ++y)
-        for (int x = 0; x < kSide; ++x) et[x * kSide + y] = e[y * kSide + x] - zero[y * kSide + x];
-    alignas(32) float eb[kLines][kSide];
-    row_correlations(et, B, eb);
-    // The border steps of the error: by row (first column against last) and by column.
-    double sx[kSide], sy[kSide];
-    for (int k = 0; k < kSide; ++k) {
-        sx[k] = kFirst * et[k] - kLast * et[(kSide - 1) * kSide + k];
-        sy[k] = kFirst * et[k * kSide] - kLast * et[k * kSide + kSide - 1];
-    }
-    double sa[kLines], sb[kLines];  // each line against them
-    for (int j = 0; j < kLines; ++j) {
-        double u = 0, v = 0;
-        for (int k = 0; k < kSide; ++k) u += B.dline[j][k] * sx[k], v += B.dline[j][k] * sy[k];
-        sa[j] = u, sb[j] = v;
-    }
+    alignas(32) float d[kSide * kSide], e[kSide * kSide];
+    difference(coeffs, q, d);
+    inverse_wavelet(d);
+    difference(d, inverse_wavelet_of_zero(), e);
     double g[kCoarse];
-    pattern_correlations(B, eb, g);
-    for (int i = 0; i < kCoarse; ++i)
-        g[i] += kSeamWeight * (sa[B.la[i]] * B.edge[B.lb[i]] + B.edge[B.la[i]] * sb[B.lb[i]]);
+    coarse_correlations(e, g);
     const SortedGrid mags(grid);
     float qc[kCoarse];
     for (int i = 0; i < kCoarse; ++i) qc[i] = q[(i / kCoarseSide) * kSide + i % kCoarseSide];

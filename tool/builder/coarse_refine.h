@@ -35,12 +35,17 @@ constexpr double kFirst = 0.5, kLast = 2.0 / 3.0;
 // coefficients stay as they are. `coeffs` is c.
 void refine_coarse(const float* coeffs, int ch, const StartGrid& grid, float price, float* q);
 
+// The gradient that refine_coarse descends, for an error plane e (64 x 64, the shown error's
+// residual part): g[r * kCoarseSide + c] = <e, pattern of coefficient (r, c)> plus kSeamWeight
+// times the correlation of e's border steps with the pattern's.
+void coarse_correlations(const float* e, double* g);
+
 // The steepest descent of refine_coarse over the coarse block's values qc (by coarse index
 // r * kCoarseSide + c): g holds the correlations of the error with every coefficient's pattern
 // (updated as values change), gram their Gram matrix, and every value stays among 0 and `mags`.
 // Plain loop (the reference) and a vectorised one; identical results.
-void coarse_descent_plain(const double (*gram)[kCoarseCount], const SortedGrid& mags,
-                          double gain, float price, double* g, float* qc);
+void coarse_descent_plain(const double (*gram)[kCoarseCount], const SortedGrid& mags, double gain,
+                          float price, double* g, float* qc);
 void coarse_descent(const double (*gram)[kCoarseCount], const SortedGrid& mags, double gain,
                     float price, double* g, float* qc);
 
