@@ -18,6 +18,16 @@ namespace {
 
 constexpr int kN = 64;
 
+// The steps the joint choice weighs in plane v: by row, kFirst times the first column less
+// kLast times the last (sx); by column, the same of the first and last rows (sy).
+template <typename T>
+void border_steps_of(const T* v, double* sx, double* sy) {
+    for (int k = 0; k < kN; ++k) {
+        sx[k] = builder::kFirst * v[k * kN] - builder::kLast * v[k * kN + kN - 1];
+        sy[k] = builder::kFirst * v[k] - builder::kLast * v[(kN - 1) * kN + k];
+    }
+}
+
 // The refinement's cost, straight from the viewer's inverse transform of both planes.
 double joint_cost(const float* c, const float* q, int ch, float price) {
     alignas(32) float a[kTileCoeffs], b[kTileCoeffs];
@@ -26,14 +36,14 @@ double joint_cost(const float* c, const float* q, int ch, float price) {
     inverse_wavelet(a);
     inverse_wavelet(b);
     double e2 = 0, seams = 0;
-    for (int p = 0; p < kTileCoeffs; ++p) e2 += double(a[p] - b[p]) * double(a[p] - b[p]);
-    for (int k = 0; k < kN; ++k) {
-        const double h = builder::kFirst * (a[k * kN] - b[k * kN]) -
-                         builder::kLast * (a[k * kN + kN - 1] - b[k * kN + kN - 1]);
-        const double v = builder::kFirst * (a[k] - b[k]) -
-                         builder::kLast * (a[(kN - 1) * kN + k] - b[(kN - 1) * kN + k]);
-        seams += h * h + v * v;
+    std::vector<double> d(kTileCoeffs);
+    for (int p = 0; p < kTileCoeffs; ++p) {
+        d[p] = double(a[p] - b[p]);
+        e2 += d[p] * d[p];
     }
+    double sx[kN], sy[kN];
+    border_steps_of(d.data(), sx, sy);
+    for (int k = 0; k < kN; ++k) seams += sx[k] * sx[k] + sy[k] * sy[k];
     int coded = 0;
     for (int r = 0; r < builder::kCoarseSide; ++r)
         for (int col = 0; col < builder::kCoarseSide; ++col) coded += q[r * kN + col] != 0.0f;
@@ -130,12 +140,6 @@ TEST(CoarseRefine, CorrelationsAreThoseWithThePatternsTheViewerDraws) {
         inverse_wavelet(plane);
         for (int p = 0; p < kTileCoeffs; ++p) pattern[i][p] = (double(plane[p]) - zero[p]) / 64.0;
     }
-    auto steps = [](const auto* v, double* sx, double* sy) {
-        for (int k = 0; k < kN; ++k) {
-            sx[k] = builder::kFirst * v[k * kN] - builder::kLast * v[k * kN + kN - 1];
-            sy[k] = builder::kFirst * v[k] - builder::kLast * v[(kN - 1) * kN + k];
-        }
-    };
     std::mt19937 rng(23);
     std::normal_distribution<float> nd(0.0f, 3.0f);
     alignas(32) static float e[kTileCoeffs];
@@ -163,14 +167,14 @@ TEST(CoarseRefine, CorrelationsAreThoseWithThePatternsTheViewerDraws) {
         double g[n];
         builder::coarse_correlations(e, g);
         double es_x[kN], es_y[kN];
-        steps(e, es_x, es_y);
+        border_steps_of(e, es_x, es_y);
         double norm = 0;
         for (int p = 0; p < kTileCoeffs; ++p) norm += double(e[p]) * e[p];
         for (int i = 0; i < n; ++i) {
             double want = 0;
             for (int p = 0; p < kTileCoeffs; ++p) want += double(e[p]) * pattern[i][p];
             double ps_x[kN], ps_y[kN], seam = 0;
-            steps(pattern[i], ps_x, ps_y);
+            border_steps_of(pattern[i], ps_x, ps_y);
             for (int k = 0; k < kN; ++k) seam += es_x[k] * ps_x[k] + es_y[k] * ps_y[k];
             want += builder::kSeamWeight * seam;
             ASSERT_NEAR(g[i], want, 1e-5 * std::sqrt(norm) + 1e-9)

@@ -138,6 +138,12 @@ QV_CLONES void first_column_step(const float* __restrict e, double (*__restrict 
         out[h - 1][x] = double(r[x]) + double(r[x - kSide]) * 0.5 + double(r[x + kSide]);
 }
 
+// The error plane I(c) - I(q) = I(c - q) - I(0), I the viewer's inverse transform.
+QV_CLONES void difference(const float* __restrict a, const float* __restrict b,
+                          float* __restrict out) {
+    for (int p = 0; p < kSide * kSide; ++p) out[p] = a[p] - b[p];
+}
+
 }  // namespace
 
 void coarse_correlations(const float* e, double* g) {
@@ -180,16 +186,6 @@ void coarse_correlations(const float* e, double* g) {
     for (int i = 0; i < kCoarse; ++i)
         g[i] += kSeamWeight * (sa[B.la[i]] * B.edge[B.lb[i]] + B.edge[B.la[i]] * sb[B.lb[i]]);
 }
-
-namespace {
-
-// The error plane I(c) - I(q) = I(c - q) - I(0), I the viewer's inverse transform.
-QV_CLONES void difference(const float* __restrict a, const float* __restrict b,
-                          float* __restrict out) {
-    for (int p = 0; p < kSide * kSide; ++p) out[p] = a[p] - b[p];
-}
-
-}  // namespace
 
 float nearest_magnitude_plain(const float* mags, int n, double m, bool negative) {
     float v = mags[0];
