@@ -45,16 +45,13 @@ void synth_step_adjoint(double* v, int m) {
 // The low half of synth_step_adjoint for a line of m samples: s[j] = v[2j] plus the odd
 // neighbours that the predict step fed from it (the update step's transpose changes only d).
 // v holds the line's samples `step` apart; out receives m / 2 values.
-template <typename T>
-inline void low_half_adjoint(const T* v, ptrdiff_t step, int m, double* out) {
+inline void low_half_adjoint(const double* v, ptrdiff_t step, int m, double* out) {
     const int h = m / 2;
-    out[0] = double(v[0]) + double(v[step]) * (h > 1 ? 0.5 : 1.0);
+    out[0] = v[0] + v[step] * (h > 1 ? 0.5 : 1.0);
     for (int j = 1; j + 1 < h; ++j)
-        out[j] = double(v[2 * j * step]) +
-                 (double(v[(2 * j - 1) * step]) + double(v[(2 * j + 1) * step])) * 0.5;
+        out[j] = v[2 * j * step] + (v[(2 * j - 1) * step] + v[(2 * j + 1) * step]) * 0.5;
     if (h > 1)
-        out[h - 1] = double(v[(2 * h - 2) * step]) + double(v[(2 * h - 3) * step]) * 0.5 +
-                     double(v[(2 * h - 1) * step]);
+        out[h - 1] = v[(2 * h - 2) * step] + v[(2 * h - 3) * step] * 0.5 + v[(2 * h - 1) * step];
 }
 
 // The coarse coefficients' patterns are separable: coefficient (r, c) of the bands of size n is
