@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "tool/builder/builder.h"
-#include "tool/builder/verify.h"
+#include "builder/builder.h"
+#include "builder/verify.h"
 #include "tool/commands.h"
 
 namespace {

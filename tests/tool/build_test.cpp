@@ -13,9 +13,9 @@
 
 #include "store/data_set.h"
 #include "tests/support/fixture.h"
-#include "tool/builder/builder.h"
-#include "tool/builder/pyramid.h"
-#include "tool/builder/verify.h"
+#include "builder/builder.h"
+#include "builder/pyramid.h"
+#include "builder/verify.h"
 
 namespace fs = std::filesystem;
 using builder::BuildOptions;

@@ -11,8 +11,8 @@
 #include "store/data_set.h"
 #include "store/render_buffers.h"
 #include "render/synth.h"
-#include "tool/builder/fast_ezw.h"
-#include "tool/builder/tile_coder.h"
+#include "builder/fast_ezw.h"
+#include "builder/tile_coder.h"
 
 using builder::Planes;
 

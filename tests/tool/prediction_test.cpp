@@ -9,8 +9,8 @@
 #include "render/synth.h"
 #include "store/data_set.h"
 #include "store/render_buffers.h"
-#include "tool/builder/parallel.h"
-#include "tool/builder/pyramid.h"
+#include "builder/parallel.h"
+#include "builder/pyramid.h"
 
 using builder::Planes;
 using builder::Pool;

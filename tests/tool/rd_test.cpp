@@ -12,10 +12,10 @@
 #include "decoder/lifting.h"
 #include "decoder/scan_order.h"
 #include "encoder/encoder.h"
-#include "tool/builder/base_fit.h"
-#include "tool/builder/pyramid.h"
-#include "tool/builder/rd_quant.h"
-#include "tool/builder/tile_coder.h"
+#include "builder/base_fit.h"
+#include "builder/pyramid.h"
+#include "builder/rd_quant.h"
+#include "builder/tile_coder.h"
 
 using builder::Planes;
 using builder::Pool;

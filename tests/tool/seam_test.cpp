@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "decoder/lifting.h"
-#include "tool/builder/coarse_refine.h"
-#include "tool/builder/rd_quant.h"
-#include "tool/builder/seam.h"
-#include "tool/builder/tile_coder.h"
+#include "builder/coarse_refine.h"
+#include "builder/rd_quant.h"
+#include "builder/seam.h"
+#include "builder/tile_coder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tool/builder/base_fit.h"
+#include "builder/base_fit.h"
 
 #include <algorithm>
 #include <cmath>

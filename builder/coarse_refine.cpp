@@ -1,4 +1,4 @@
-#include "tool/builder/coarse_refine.h"
+#include "builder/coarse_refine.h"
 
 #include <algorithm>
 #include <cmath>

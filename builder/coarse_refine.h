@@ -13,7 +13,7 @@
 // weighs as much as inside: the border is where a leftover shows as a seam).
 // Float rule: patterns and Gram matrix in double, the error plane in float as the viewer's
 // inverse transform computes it.
-#include "tool/builder/rd_quant.h"
+#include "builder/rd_quant.h"
 
 namespace builder {
 

@@ -1,8 +1,8 @@
 #pragma once
 // Whole-image passes of the pyramid: the decimation that makes each coarser source level and
 // the viewer's four-point prediction computed for a whole sub-image at once.
-#include "tool/builder/parallel.h"
-#include "tool/builder/planes.h"
+#include "builder/parallel.h"
+#include "builder/planes.h"
 
 namespace builder {
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "tool/builder/source.h"
+#include "builder/source.h"
 
 namespace builder {
 namespace {

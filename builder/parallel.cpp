@@ -1,4 +1,4 @@
-#include "tool/builder/parallel.h"
+#include "builder/parallel.h"
 
 namespace builder {
 

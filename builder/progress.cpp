@@ -1,4 +1,4 @@
-#include "tool/builder/progress.h"
+#include "builder/progress.h"
 
 #include <cstdio>
 

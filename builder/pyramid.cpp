@@ -1,4 +1,4 @@
-#include "tool/builder/pyramid.h"
+#include "builder/pyramid.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,7 +6,7 @@
 // than the middle ones.
 #include <cstdint>
 
-#include "tool/builder/planes.h"
+#include "builder/planes.h"
 
 namespace builder {
 

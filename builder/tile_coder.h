@@ -6,7 +6,7 @@
 
 #include "encoder/encoder.h"
 #include "render/synth.h"
-#include "tool/builder/planes.h"
+#include "builder/planes.h"
 
 namespace builder {
 

@@ -1,4 +1,4 @@
-#include "tool/builder/rd_quant.h"
+#include "builder/rd_quant.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tool/builder/seam.h"
+#include "builder/seam.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "tool/builder/seam.h"
-#include "tool/builder/source.h"
-#include "tool/builder/tile_coder.h"
+#include "builder/seam.h"
+#include "builder/source.h"
+#include "builder/tile_coder.h"
 
 namespace builder {
 

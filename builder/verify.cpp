@@ -1,4 +1,4 @@
-#include "tool/builder/verify.h"
+#include "builder/verify.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,7 +12,7 @@
 #include "store/data_set.h"
 #include "store/raw_image.h"
 #include "store/tile_file.h"
-#include "tool/builder/parallel.h"
+#include "builder/parallel.h"
 
 namespace fs = std::filesystem;
 

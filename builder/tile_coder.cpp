@@ -1,4 +1,4 @@
-#include "tool/builder/tile_coder.h"
+#include "builder/tile_coder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,9 +9,9 @@
 #include "decoder/lifting.h"
 #include "encoder/clones.h"
 #include "render/synth.h"
-#include "tool/builder/coarse_refine.h"
-#include "tool/builder/fast_ezw.h"
-#include "tool/builder/rd_quant.h"
+#include "builder/coarse_refine.h"
+#include "builder/fast_ezw.h"
+#include "builder/rd_quant.h"
 
 namespace builder {
 namespace {

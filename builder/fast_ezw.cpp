@@ -1,4 +1,4 @@
-#include "tool/builder/fast_ezw.h"
+#include "builder/fast_ezw.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "tool/builder/builder.h"
+#include "builder/builder.h"
 
 #include <malloc.h>
 #include <signal.h>
@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "store/data_set.h"
-#include "tool/builder/base_fit.h"
-#include "tool/builder/progress.h"
-#include "tool/builder/pyramid.h"
+#include "builder/base_fit.h"
+#include "builder/progress.h"
+#include "builder/pyramid.h"
 
 namespace fs = std::filesystem;
 

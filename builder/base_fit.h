@@ -11,8 +11,8 @@
 // of operations), never on the number of threads.
 #include <vector>
 
-#include "tool/builder/parallel.h"
-#include "tool/builder/planes.h"
+#include "builder/parallel.h"
+#include "builder/planes.h"
 
 namespace builder {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "tool/builder/parallel.h"
-#include "tool/builder/planes.h"
+#include "builder/parallel.h"
+#include "builder/planes.h"
 
 namespace builder {
 

@@ -12,7 +12,7 @@
 
 #include "encoder/clones.h"
 #include "store/format.h"
-#include "tool/builder/source.h"
+#include "builder/source.h"
 
 namespace builder {
 namespace {
