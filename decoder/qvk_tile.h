@@ -1,0 +1,19 @@
+#pragma once
+// The tile coders of the one-file picture form (store/qvk_format.h names them). Decoding checks
+// everything it reads: damaged bytes give false, never a read or write outside the buffers.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "store/qvk_format.h"
+
+// Decodes a w x h tile (1..64 each) coded with `coder` into `out`: 64 rows of 64 four-byte pixels
+// (byte 0 red, 1 green, 2 blue, 3 unspecified), rows `stride` bytes apart; pixels beyond w or h
+// are black. False when the bytes are damaged or the coder is unknown (`out` then unspecified).
+bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int w, int h, uint8_t* out,
+                     int stride);
+
+// Codes a w x h tile whose pixels are `rgb` (three bytes each, rows `stride` bytes apart) with
+// `coder` at `quality` (0..100; the lossless coder ignores it), replacing `out`.
+void encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, int stride, int w, int h,
+                     std::vector<uint8_t>& out);

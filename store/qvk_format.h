@@ -1,0 +1,147 @@
+#pragma once
+// The one-file picture form, NAME.qvk: a picture of any size in one file, every part of which can
+// be fetched on its own as one byte range (from a disk, a web server or an object store).
+//
+// All numbers are little-endian. The file is:
+//
+//   header  (header_size bytes, at offset 0)
+//     off  size  field
+//       0     8  magic 0x89 'Q' 'V' 'K' '\r' '\n' 0x1a '\n' (the high byte and the line ends
+//                catch a file mangled by a text-mode transfer, as PNG's do)
+//       8     4  version: 1
+//      12     4  header_size: 64 + 16 * levels + 4
+//      16     8  file_length: the whole file's length in bytes (a truncated file shows at open)
+//      24     4  width  of the picture in pixels, 1 .. kQvkMaxSide
+//      28     4  height of the picture in pixels, 1 .. kQvkMaxSide
+//      32     4  levels: exactly qvk_level_count(width, height, tile_size)
+//      36     4  tile_size: kQvkTileSize
+//      40     4  coder: how each tile is coded (QvkCoder)
+//      44     4  coder_param: what the writer set the coder to (its quality, 0..100); information
+//      48     8  data_offset: where the tiles begin; every index region lies before it
+//      56     8  reserved, 0
+//      64  16*N  one entry per level, coarsest (level 1) first:
+//                  u64 index_offset, u64 index_length (= qvk_index_length of the level)
+//   64+16N     4  CRC-32 (zlib's) of the header's bytes before it
+//
+//   index regions, one per level, each at its level entry's index_offset, inside
+//   [header_size, data_offset), none overlapping another.
+//     A level's tiles are grouped in pages of up to 64 x 64 tiles (page (px, py) holds tile
+//     columns 64*px .. 64*px+63 and rows 64*py .. 64*py+63, cut at the grid's edge), so that a
+//     view needs one or a few pages per level, whatever the picture's size. The pages are stored
+//     one after another, row of pages by row of pages; page (px, py) starts at
+//       index_offset + 16 * (py * 64 * tiles_x + px * 64 * page_h) + 4 * (py * pages_x + px)
+//     (every page before it in its row is 64 tiles wide; every row of pages before it is 64 tiles
+//     high). A page is its tiles' entries, row by row, then the CRC-32 of those entries:
+//       u64 offset, u32 length, u32 crc32   per tile (16 bytes)
+//       u32 crc32 of the entries            per page
+//     A tile's bytes lie in [data_offset, file_length); its length is 1 .. kQvkMaxTileBytes; its
+//     crc32 is the CRC-32 of those bytes.
+//
+//   tiles, in any order after data_offset.
+//
+// The levels: level N (the finest) is the picture; each coarser level halves the one above,
+// rounding up (level l is ceil(width / 2^(N-l)) x ceil(height / 2^(N-l)) pixels), and level 1 is
+// the first that fits in one tile. A tile of a level is tile_size x tile_size pixels of it; the
+// tiles on the right and bottom edges hold only the pixels the level has.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr uint8_t kQvkMagic[8] = {0x89, 'Q', 'V', 'K', '\r', '\n', 0x1a, '\n'};
+constexpr uint32_t kQvkVersion = 1;
+constexpr size_t kQvkFixedHeaderBytes = 64;
+constexpr size_t kQvkLevelEntryBytes = 16;
+constexpr size_t kQvkTileEntryBytes = 16;
+constexpr size_t kQvkPageCrcBytes = 4;
+// Tiles per page side: a page of 64 x 64 entries is 64 KiB, one read for a view up to
+// 4096 x 4096 pixels of one level.
+constexpr int kQvkPageTiles = 64;
+
+// The renderer draws 64 x 64 tiles; this version of the form stores tiles of that size.
+constexpr int kQvkTileSize = 64;
+// 2^21 pixels a side: the camera keeps its position in single precision, two world units per
+// pixel of the finest level, and at 2^22 units a float still resolves a quarter of a pixel.
+constexpr uint32_t kQvkMaxSide = uint32_t(1) << 21;
+// Levels of the largest picture: 2^21 halves 15 times down to 64.
+constexpr int kQvkMaxLevels = 16;
+// A coded tile may not exceed 1 MiB (a 64 x 64 RGB tile is 12 KiB raw): it bounds what one
+// damaged index entry can make a reader allocate.
+constexpr uint32_t kQvkMaxTileBytes = uint32_t(1) << 20;
+
+enum class QvkCoder : uint32_t {
+    // The tile's RGB bytes, row by row, each byte after the first pixel of a row replaced by its
+    // difference (mod 256) from the same channel of the pixel to its left, in one zlib stream.
+    // Lossless.
+    deflate_rgb = 1,
+};
+
+// One tile's index entry.
+struct QvkTileEntry {
+    uint64_t offset = 0;
+    uint32_t length = 0;
+    uint32_t crc = 0;
+};
+
+// Geometry of one level.
+struct QvkLevel {
+    uint32_t width = 0, height = 0;     // pixels
+    uint32_t tiles_x = 0, tiles_y = 0;  // tile grid
+    uint32_t pages_x = 0, pages_y = 0;  // page grid
+    uint64_t index_offset = 0, index_length = 0;
+};
+
+inline size_t qvk_header_size(int levels) {
+    return kQvkFixedHeaderBytes + kQvkLevelEntryBytes * size_t(levels) + 4;
+}
+
+// What the header says, after validation.
+struct QvkHeader {
+    uint32_t version = kQvkVersion;
+    uint64_t file_length = 0;
+    uint32_t width = 0, height = 0;
+    int levels = 0;
+    int tile_size = kQvkTileSize;
+    uint32_t coder = uint32_t(QvkCoder::deflate_rgb);
+    uint32_t coder_param = 0;
+    uint64_t data_offset = 0;
+    QvkLevel level[kQvkMaxLevels + 1];  // 1..levels
+    size_t header_size() const { return qvk_header_size(levels); }
+};
+
+// Levels of a width x height picture in tile x tile tiles (1 when it fits in one tile).
+int qvk_level_count(uint32_t width, uint32_t height, int tile);
+// Fills the geometry of every level of `h` (width, height, levels and tile_size set) and lays the
+// index regions out one after another from the end of the header; sets data_offset after them.
+void qvk_layout(QvkHeader& h);
+// Bytes of one level's index: 16 per tile and 4 per page.
+uint64_t qvk_index_length(const QvkLevel& level);
+// Page of a tile, the page's size in tiles, its offset in the file, and the tile's slot in it.
+struct QvkPageRef {
+    uint32_t px, py;        // page
+    uint32_t width, height;  // tiles
+    uint64_t offset;         // in the file
+    uint64_t bytes;          // 16 * width * height + 4
+    uint32_t slot;           // the tile's entry in the page
+};
+QvkPageRef qvk_page_of(const QvkLevel& level, uint32_t tx, uint32_t ty);
+
+// Writes the header's bytes (h.header_size() of them, checksum included) to `out`.
+void qvk_write_header(const QvkHeader& h, uint8_t* out);
+// Reads and validates a header from the first `n` bytes of a file `actual_length` bytes long.
+// Returns "" and fills `h` when it is sound; otherwise the fault, one line without the file's
+// name (for instance "not a QUORVIK picture (wrong magic)", "truncated: the header gives
+// 1200 bytes, the file has 1000"). `n` may be less than the header: the fault then says how many
+// bytes are needed (`needed` is set), so that a reader can fetch the rest and try again.
+std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_length, QvkHeader& h,
+                            size_t* needed = nullptr);
+
+// Checks a page's bytes (ref.bytes of them) against its CRC; "" when sound, otherwise what is
+// wrong ("index page checksum mismatch").
+std::string qvk_check_page(const QvkPageRef& ref, const uint8_t* bytes);
+QvkTileEntry qvk_page_entry(const uint8_t* page, uint32_t slot);
+void qvk_put_page_entry(uint8_t* page, uint32_t slot, const QvkTileEntry& e);
+// Seals a page whose entries are written: stores the CRC of its entries after them.
+void qvk_seal_page(const QvkPageRef& ref, uint8_t* page);
+// Checks one entry against the file: its bytes inside [data_offset, file_length), its length
+// 1 .. kQvkMaxTileBytes; "" when sound, otherwise what is wrong.
+std::string qvk_check_entry(const QvkHeader& h, const QvkTileEntry& e);
