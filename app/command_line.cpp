@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "app/version.h"
 #include "store/data_set.h"
@@ -43,6 +45,23 @@ bool parse_count(const std::string& text, int lo, int hi, int& out) {
     const long v = strtol(text.c_str(), nullptr, 10);
     if (v < lo || v > hi) return false;
     out = int(v);
+    return true;
+}
+
+// "X,Y,S": three finite numbers, X and Y not negative, S above 0.
+bool parse_view(const std::string& text, StartView& view) {
+    double v[3];
+    const char* p = text.c_str();
+    for (int i = 0; i < 3; ++i) {
+        char* end = nullptr;
+        errno = 0;
+        v[i] = strtod(p, &end);
+        if (end == p || errno != 0 || !std::isfinite(v[i])) return false;
+        if (*end != (i < 2 ? ',' : '\0')) return false;
+        p = end + 1;
+    }
+    if (v[0] < 0 || v[1] < 0 || !(v[2] > 0)) return false;
+    view = StartView{true, v[0], v[1], v[2]};
     return true;
 }
 
@@ -102,6 +121,17 @@ CommandLineAction parse_command_line(int argc, const char* const* argv, ViewerOp
             continue;
         }
 
+        if (name == "--view") {
+            std::string value;
+            if (!take_value(value)) return CommandLineAction::kUsageError;
+            if (!parse_view(value, options.view)) {
+                message = "option '--view' wants X,Y,S (a picture pixel and screen pixels per "
+                          "picture pixel, S above 0), got '" + value + "'";
+                return CommandLineAction::kUsageError;
+            }
+            continue;
+        }
+
         if (const ToolkitOption* o = find_toolkit_option(name)) {
             if (!o->takes_value) {
                 if (inline_value) {
@@ -130,6 +160,13 @@ bool resolve_data_folder(ViewerOptions& options, std::string& message) {
         options.data_folder = kDefaultDataFolder;
         return true;
     }
+    const std::string& d = options.dir;
+    struct stat st;
+    if ((d.size() > 4 && d.compare(d.size() - 4, 4, ".qvk") == 0) ||
+        (stat(d.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
+        options.picture_file = d;
+        return true;
+    }
     std::string why;
     options.data_folder = find_data_folder(options.dir, why);
     if (!options.data_folder.empty()) return true;
@@ -142,18 +179,22 @@ std::string version_text() {
 }
 
 std::string usage_text() {
-    return R"(Usage: quorvik [OPTIONS] [DIR]
+    return R"(Usage: quorvik [OPTIONS] [DIR | FILE.qvk]
 Show one multi-gigapixel image from a QUORVIK data set, under a camera that looks straight
 down, with a small control panel beside it.
 
 DIR is the folder that holds ezw_data/ (the ezw_data folder itself is accepted too), as written
-by quorvik-tool build or import. Without DIR the viewer reads ./ezw_data below the working folder.
+by quorvik-tool build or import. FILE.qvk is a picture of any size in one file, read as it is
+shown (quorvik-tool import IMAGE --out FILE.qvk). Without either the viewer reads ./ezw_data
+below the working folder.
 
 Options:
   -h, --help        print this help and exit
       --version     print the version and exit
       --threads N   worker threads for making tiles (default 0: one per core)
       --cache-mb M  tile cache budget in MiB (default 256; 0 turns the cache off)
+      --view X,Y,S  open centred on picture pixel (X, Y) at S screen pixels per picture pixel
+                    (of the finest level; the v key prints the view shown in this form)
   --              every later argument is DIR, even one that starts with '-'
 GTK+ options (--display=DISPLAY, --screen=SCREEN, --sync, --gtk-module=MODULES, --name=NAME,
 --class=CLASS, --g-fatal-warnings) are passed on to the toolkit; --display also chooses the
@@ -165,11 +206,12 @@ Keys:
   r or Right Ctrl             move towards the image's top
   f or Keypad 0               move towards the image's bottom
   Left Shift, Right Shift     held: move four times faster, four times slower
-  Home                        fly back to the start view
+  Home                        fly back to the start view (a .qvk file: the whole picture)
   F11                         fullscreen on and off
   F12                         save the frame shown as quorvik-YYYYMMDD-HHMMSS.png in the
                               working folder
   p                           held: print the camera position and axes
+  v                           print the view shown as a command line (quorvik ... --view X,Y,S)
   Esc or q                    quit
 
 Mouse:
@@ -183,5 +225,7 @@ opened, 2 for a wrong command line.
 Example:
   quorvik-tool import ~/pictures/earth.tif --out ~/earth
   quorvik ~/earth
+  quorvik-tool import ~/pictures/scan.tif --out ~/scan.qvk
+  quorvik ~/scan.qvk --view 12000,8000,1
 )";
 }

@@ -5,13 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "render/picture.h"
+
 // Everything the command line sets, held by main for the whole run.
 struct ViewerOptions {
-    // The folder the user named (empty without DIR) and the ezw_data folder it resolves to
-    // (kDefaultDataFolder without DIR).
+    // The folder or file the user named (empty without DIR) and what it resolves to: the
+    // ezw_data folder (kDefaultDataFolder without DIR), or a one-file picture (NAME.qvk).
     bool has_dir = false;
     std::string dir;
     std::string data_folder;
+    std::string picture_file;
+    StartView view;
     int threads = 0;     // worker threads for making tiles; 0 = one per core
     int cache_mb = 256;  // tile cache budget in MiB; 0 turns the cache off
     // The toolkit's options in the order given, each value kept in its original form, preceded by
@@ -38,8 +42,9 @@ CommandLineAction parse_command_line(int argc, const char* const* argv, ViewerOp
                                      std::string& message);
 
 // Resolves options.dir to options.data_folder: the default folder without DIR, otherwise the
-// ezw_data folder it names. False, with `message` set to one line naming the folder and what was
-// expected, when DIR cannot be a data set.
+// ezw_data folder it names; a DIR that ends in .qvk (or is a file) is a one-file picture, set in
+// options.picture_file (the file itself is checked when it is opened). False, with `message` set
+// to one line naming the folder and what was expected, when DIR cannot be a data set.
 bool resolve_data_folder(ViewerOptions& options, std::string& message);
 
 std::string usage_text();    // the --help text, ending in a line end

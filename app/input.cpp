@@ -8,6 +8,7 @@
 #include "app/navigation.h"
 #include "app/settings.h"
 #include "camera/flight.h"
+#include "render/picture.h"
 #include "store/data_set.h"
 #include "store/format.h"
 
@@ -23,8 +24,8 @@ void start_flight_from_click(int mx, int my) {
     const MinimapRect& r = minimap_rect;
     const double fx = double(mx - r.x) / double(r.w);
     const double fz = double(my - r.y) / double(r.h);
-    start_flight_to(float(fx * kWorldWidth - kWorldOffset),
-                    float(fz * kWorldHeight - kWorldOffset));
+    const PictureGeometry& g = picture_geometry;
+    start_flight_to(float(fx * g.width + g.x0), float(fz * g.height + g.z0));
 }
 
 }  // namespace

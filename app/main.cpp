@@ -11,11 +11,14 @@
 #include "app/exit.h"
 #include "app/frame_loop.h"
 #include "app/frame_state.h"
+#include "app/picture_view.h"
+#include "app/viewer_events.h"
 #include "app/window.h"
 #include "camera/camera.h"
 #include "decoder/scan_order.h"
 #include "panel/panel.h"
 #include "render/engine.h"
+#include "render/picture.h"
 #include "store/data_set.h"
 #include "store/render_buffers.h"
 
@@ -41,6 +44,10 @@ void read_command_line(int argc, char** argv, ViewerOptions& options) {
             break;
     }
     if (!resolve_data_folder(options, message)) {
+        fprintf(stderr, "quorvik: %s\n", message.c_str());
+        exit(1);
+    }
+    if (!options.picture_file.empty() && !open_viewer_file(options.picture_file, message)) {
         fprintf(stderr, "quorvik: %s\n", message.c_str());
         exit(1);
     }
@@ -95,8 +102,14 @@ int main(int argc, char** argv) {
     start_panel(&toolkit_argc, &toolkit_args);
     if (!place_start_camera()) exit_program(1, "out of mem!");
     build_scan_order();
-    load_data_set(options.data_folder);
+    if (viewer_file) {
+        if (!install_viewer_file(stdout)) exit_program(1, "out of mem!");
+    } else {
+        load_data_set(options.data_folder);
+    }
     prepare_render_buffers();
+    if (options.view.given) apply_view(options.view);
+    view_command_target = options.has_dir ? options.dir : std::string();
     render_engine().configure(options.threads, size_t(options.cache_mb) << 20);
     run_frame_loop();
 }

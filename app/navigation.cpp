@@ -6,6 +6,7 @@
 #include "app/frame_state.h"
 #include "app/settings.h"
 #include "camera/flight.h"
+#include "render/picture.h"
 #include "store/data_set.h"
 #include "store/format.h"
 
@@ -32,9 +33,7 @@ bool minimap_hit(int x, int y) {
 }
 
 float max_view_height() {
-    const double across = double(kWorldWidth) * focal_length / frame_width;
-    const double down = double(kWorldHeight) * focal_length / frame_height;
-    return float(std::max(across, down));
+    return fit_height();
 }
 
 void start_flight_to(float x, float z) {
@@ -45,7 +44,14 @@ void start_flight_to(float x, float z) {
 
 void fly_home() {
     if (flight_running) return;
-    start_flight_to(kStartX, kStartZ);
+    if (!viewer_file) {
+        start_flight_to(kStartX, kStartZ);
+        return;
+    }
+    // A one-file picture's start view: the whole picture, centred.
+    start_flight_to(float(picture_geometry.x0 + picture_geometry.width / 2),
+                    float(picture_geometry.z0 + picture_geometry.height / 2));
+    flight_target.height = max_view_height();
 }
 
 void pointer_pressed(int x, int y) {

@@ -18,6 +18,7 @@ if(QUORVIK_VIEWER)
   add_library(quorvik_shell STATIC
     ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
     ${CMAKE_CURRENT_LIST_DIR}/navigation.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/picture_view.cpp
     ${CMAKE_CURRENT_LIST_DIR}/screenshot.cpp
   )
   target_link_libraries(quorvik_shell PUBLIC quorvik_core PkgConfig::PNG)

@@ -8,6 +8,7 @@
 #include "app/exit.h"
 #include "app/frame_state.h"
 #include "app/navigation.h"
+#include "render/picture.h"
 #include "app/screenshot.h"
 #include "app/window.h"
 
@@ -20,7 +21,8 @@ struct OneShotKey {
     SDLKey key;
     bool held;
 };
-OneShotKey one_shot_keys[] = {{SDLK_F11, false}, {SDLK_F12, false}, {SDLK_HOME, false}};
+OneShotKey one_shot_keys[] = {
+    {SDLK_F11, false}, {SDLK_F12, false}, {SDLK_HOME, false}, {SDLK_v, false}};
 
 OneShotKey* find_one_shot(SDLKey key) {
     for (OneShotKey& k : one_shot_keys)
@@ -42,12 +44,18 @@ void act_on_key(SDLKey key) {
         case SDLK_HOME:
             fly_home();
             break;
+        case SDLK_v:
+            printf("%s\n", view_command(view_command_target).c_str());
+            fflush(stdout);
+            break;
         default:
             break;
     }
 }
 
 }  // namespace
+
+std::string view_command_target;
 
 void handle_viewer_event(const SDL_Event& event) {
     switch (event.type) {

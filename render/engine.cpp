@@ -134,7 +134,7 @@ void RenderEngine::use_kernels(const PixelKernels& k) {
     cached_with_ = k;
 }
 
-void RenderEngine::draw_tile_frame(const FrameRows& frame, const DataSet& data,
+void RenderEngine::draw_tile_frame(const FrameRows& frame, const Picture& picture,
                                    const std::vector<FrameTile>& tiles, bool bilinear,
                                    const PixelKernels& k) {
     use_kernels(k);
@@ -156,7 +156,7 @@ void RenderEngine::draw_tile_frame(const FrameRows& frame, const DataSet& data,
             const int i = chunk_missing_[m];
             const TileJob& j = tiles[begin + i].job;
             Slot& s = *slots_[slot];
-            make_tile(data, j, k, s.tile.scratch());
+            make_tile(picture, j, k, s.tile.scratch());
             std::shared_ptr<CachedTile> out;
             if (caching) {
                 out = std::make_shared<CachedTile>();
@@ -187,13 +187,14 @@ void RenderEngine::draw_tile_frame(const FrameRows& frame, const DataSet& data,
     }
 }
 
-void RenderEngine::prefetch(const DataSet& data, std::vector<TileJob> jobs, const PixelKernels& k) {
+void RenderEngine::prefetch(const Picture& picture, std::vector<TileJob> jobs,
+                            const PixelKernels& k) {
     if (!cache_on() || pool_->threads() < 2) return;
     use_kernels(k);
     {
         std::lock_guard<std::mutex> lock(prefetch_mutex_);
         prefetch_queue_.assign(jobs.begin(), jobs.end());
-        prefetch_data_ = &data;
+        prefetch_picture_ = picture;
         prefetch_kernels_ = k;
     }
     pool_->set_idle_work([this](int slot) { return prefetch_step(slot); });
@@ -219,7 +220,7 @@ uint64_t RenderEngine::prefetched() const {
 
 bool RenderEngine::prefetch_step(int slot) {
     TileJob job;
-    const DataSet* data;
+    Picture picture;
     PixelKernels k;
     for (;;) {
         std::lock_guard<std::mutex> lock(prefetch_mutex_);
@@ -227,13 +228,13 @@ bool RenderEngine::prefetch_step(int slot) {
         job = prefetch_queue_.front();
         prefetch_queue_.pop_front();
         if (!cache_.contains(tile_key(job.sub, job.level, job.index, job.residuals))) {
-            data = prefetch_data_;
+            picture = prefetch_picture_;
             k = prefetch_kernels_;
             break;
         }
     }
     Slot& s = *slots_[slot];
-    make_tile(*data, job, k, s.tile.scratch());
+    make_tile(picture, job, k, s.tile.scratch());
     auto out = std::make_shared<CachedTile>();
     pack_tile_words(s.tile.scratch().final_tile, kTileRowBytes, out->words);
     cache_.insert(tile_key(job.sub, job.level, job.index, job.residuals), std::move(out));

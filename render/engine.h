@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "decoder/kernels.h"
+#include "render/picture.h"
 #include "render/raster.h"
 #include "render/tile.h"
 #include "render/tile_cache.h"
@@ -57,12 +58,12 @@ class RenderEngine {
     void clear_frame(const FrameRows& frame);
     void draw_base_frame(const FrameRows& frame, const DataSet& data, const ViewRect& rect,
                          bool bilinear, const PixelKernels& k);
-    void draw_tile_frame(const FrameRows& frame, const DataSet& data,
+    void draw_tile_frame(const FrameRows& frame, const Picture& picture,
                          const std::vector<FrameTile>& tiles, bool bilinear, const PixelKernels& k);
 
     // Prefetching: makes these tiles into the cache in the workers' idle time, in this order,
     // skipping those already held; replaces any earlier list. Needs the cache and a worker.
-    void prefetch(const DataSet& data, std::vector<TileJob> jobs, const PixelKernels& k);
+    void prefetch(const Picture& picture, std::vector<TileJob> jobs, const PixelKernels& k);
     void cancel_prefetch();
     // Stops prefetching and frees every cached and per-frame tile.
     void release();
@@ -90,7 +91,7 @@ class RenderEngine {
 
     mutable std::mutex prefetch_mutex_;
     std::deque<TileJob> prefetch_queue_;
-    const DataSet* prefetch_data_ = nullptr;
+    Picture prefetch_picture_;
     PixelKernels prefetch_kernels_{};
     uint64_t prefetched_ = 0;
 };

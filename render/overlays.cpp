@@ -5,6 +5,7 @@
 #include "app/frame_state.h"
 #include "app/settings.h"
 #include "camera/camera.h"
+#include "render/picture.h"
 #include "store/data_set.h"
 #include "store/format.h"
 
@@ -50,8 +51,9 @@ void draw_overlays() {
     if (viewer_settings.showMinimap) {
         copy_minimap();
         const MinimapRect& r = minimap_rect;
-        const int mx = r.x + trunc_clamped((double(ipos->x) + kWorldOffset) * r.w / kWorldWidth);
-        const int my = r.y + trunc_clamped((double(ipos->z) + kWorldOffset) * r.h / kWorldHeight);
+        const PictureGeometry& g = picture_geometry;
+        const int mx = r.x + trunc_clamped((double(ipos->x) - g.x0) * r.w / g.width);
+        const int my = r.y + trunc_clamped((double(ipos->z) - g.z0) * r.h / g.height);
         draw_plus(mx, my, kMarkerColour);
     }
     if (viewer_settings.drawCrosshair)

@@ -11,7 +11,7 @@
 #include "render/view.h"
 #include "store/data_set.h"
 
-void prefetch_flight(RenderEngine& engine, const DataSet& data, const FlightLookahead& look,
+void prefetch_flight(RenderEngine& engine, const Picture& picture, const FlightLookahead& look,
                      const PixelKernels& k) {
     std::vector<TileJob> frame, jobs;
     std::unordered_set<uint64_t> queued;
@@ -23,7 +23,7 @@ void prefetch_flight(RenderEngine& engine, const DataSet& data, const FlightLook
         const float height = p.y < 100.0f ? 100.0f : p.y;
         const FrameView v =
             plan_view(p.x, height, p.z, look.right, look.up, look.forward, look.half_width_factor,
-                      look.half_height_factor, look.hiqu, data);
+                      look.half_height_factor, look.hiqu, picture);
         frame.clear();
         view_tile_jobs(v, look.residuals, frame);
         for (const TileJob& j : frame)
@@ -31,7 +31,7 @@ void prefetch_flight(RenderEngine& engine, const DataSet& data, const FlightLook
                 jobs.push_back(j);
         if (p.state == FlightPoint::ended) break;
     }
-    engine.prefetch(data, std::move(jobs), k);
+    engine.prefetch(picture, std::move(jobs), k);
 }
 
 void prefetch_for_flight(uint32_t now) {
@@ -54,5 +54,5 @@ void prefetch_for_flight(uint32_t now) {
     look.half_height_factor = half_height_factor;
     look.hiqu = viewer_settings.hiqu != 0;
     look.residuals = viewer_settings.compressedResidue != 0;
-    prefetch_flight(engine, viewer_data, look, kernels());
+    prefetch_flight(engine, viewer_picture(), look, kernels());
 }

@@ -6,7 +6,7 @@
 #include "camera/camera.h"
 #include "decoder/kernels.h"
 
-struct DataSet;
+struct Picture;
 class RenderEngine;
 
 // What a flight's future frames look like: the flight, the camera's axes and the window.
@@ -27,7 +27,7 @@ constexpr uint32_t kLookaheadMs = 1000;
 // Queues on `engine` the tiles of the frames the flight will show after `look.elapsed`, frame by
 // frame in the order they will be shown, each tile once; tiles already cached are skipped by the
 // engine. Replaces what was queued before.
-void prefetch_flight(RenderEngine& engine, const DataSet& data, const FlightLookahead& look,
+void prefetch_flight(RenderEngine& engine, const Picture& picture, const FlightLookahead& look,
                      const PixelKernels& k);
 
 // The viewer's form, once per frame after the flight step: prefetches while a flight runs and

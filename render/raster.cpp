@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "camera/camera.h"
 #include "decoder/kernels.h"
+#include "render/picture.h"
 #include "render/raster_internal.h"
 #include "render/view.h"
 #include "store/data_set.h"
@@ -40,9 +41,9 @@ uint32_t lerp_pixel(uint32_t a, uint32_t b, int weight) {
 TileCorners project_tile_corners(int tx, int tz) {
     const double s = current_scale;
     auto project = [&](int X, int Z, double half_w, double half_h, float& sx, float& sy) {
-        const double ax = double(X) * s - kWorldOffset - double(ipos->x);
+        const double ax = double(X) * s + picture_geometry.x0 - double(ipos->x);
         const double ay = -double(ipos->y);
-        const double az = double(Z) * s - kWorldOffset - double(ipos->z);
+        const double az = double(Z) * s + picture_geometry.z0 - double(ipos->z);
         const double cu = ax * view_matrix[0][0] + ay * view_matrix[1][0] + az * view_matrix[2][0];
         const double cv = ax * view_matrix[0][1] + ay * view_matrix[1][1] + az * view_matrix[2][1];
         const double cw = ax * view_matrix[0][2] + ay * view_matrix[1][2] + az * view_matrix[2][2];

@@ -8,6 +8,8 @@ set(QUORVIK_RENDER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/synth.cpp
   ${CMAKE_CURRENT_LIST_DIR}/synth_sse2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/picture.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/qvk_picture.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tile_scratch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tile_cache.cpp
   ${CMAKE_CURRENT_LIST_DIR}/worker_pool.cpp

@@ -1,6 +1,8 @@
 #include "render/tile.h"
 
 #include "decoder/decode_tile.h"
+#include "render/picture.h"
+#include "render/qvk_picture.h"
 #include "render/synth.h"
 #include "store/data_set.h"
 
@@ -17,4 +19,11 @@ void make_tile(const DataSet& data, const TileJob& job, const PixelKernels& k, T
                        kTileRowBytes);
     else
         copy_prediction_core(core, kSynthRowBytes, s.final_tile, kTileRowBytes);
+}
+
+void make_tile(const Picture& picture, const TileJob& job, const PixelKernels& k, TileScratch& s) {
+    if (picture.file)
+        picture.file->make_tile(job, s);
+    else
+        make_tile(*picture.folder, job, k, s);
 }

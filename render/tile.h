@@ -6,6 +6,7 @@
 #include "render/tile_scratch.h"
 
 struct DataSet;
+struct Picture;
 
 struct TileJob {
     int sub;         // sub-image, column + 4 * row
@@ -18,3 +19,5 @@ struct TileJob {
 // Makes the final tile of `job` in s.final_tile. Touches only `s`: safe on any thread, as long as
 // `data` and the kernel table `k` do not change meanwhile.
 void make_tile(const DataSet& data, const TileJob& job, const PixelKernels& k, TileScratch& s);
+// The same for either form of picture.
+void make_tile(const Picture& picture, const TileJob& job, const PixelKernels& k, TileScratch& s);

@@ -6,6 +6,7 @@ struct TileScratchBuffers::Storage {
     alignas(32) uint8_t synth_even[72 * kSynthRowBytes];
     alignas(32) uint8_t synth_odd[72 * kSynthRowBytes];
     alignas(32) uint8_t final_tile[kTilePixels * kTileRowBytes];
+    std::vector<uint8_t> coded;
 };
 
 TileScratchBuffers::TileScratchBuffers() : storage_(new Storage()) {
@@ -14,7 +15,8 @@ TileScratchBuffers::TileScratchBuffers() : storage_(new Storage()) {
                            s.residual,
                            s.synth_even,
                            s.synth_odd,
-                           s.final_tile};
+                           s.final_tile,
+                           &s.coded};
 }
 
 TileScratchBuffers::~TileScratchBuffers() = default;

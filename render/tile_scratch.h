@@ -5,6 +5,7 @@
 // uses the program-wide work images (plane_y, residual_tile, synth_a, synth_b, final_tile).
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "store/format.h"
 
@@ -14,6 +15,7 @@ struct TileScratch {
     uint8_t* synth_even;  // 72 x 72 four-byte pixels, rows 288 bytes apart (levels 2 and 4)
     uint8_t* synth_odd;   // the same for levels 3 and 5
     uint8_t* final_tile;  // 64 x 64 four-byte pixels, rows 256 bytes apart
+    std::vector<uint8_t>* coded;  // a one-file picture's tile as read, before decoding
 };
 
 constexpr int kTileRowBytes = kTilePixels * 4;  // 256

@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "decoder/kernels.h"
 #include "render/engine.h"
+#include "render/qvk_picture.h"
 #include "render/raster.h"
 #include "render/synth.h"
 #include "store/data_set.h"
@@ -59,9 +60,9 @@ bool compute_view_rect(float h, float cx, float cz, const Vec4& r, const Vec4& u
     const float Z0 = float(double(cz) + double(t0) * ez);
     const float X1 = float(double(cx) + double(t1) * ex);
     const float Z1 = float(double(cz) - double(t1) * ez);
-    const ViewRect rect = {
-        float((double(X0) + kWorldOffset) / scale), float((double(Z0) + kWorldOffset) / scale),
-        float((double(X1) + kWorldOffset) / scale), float((double(Z1) + kWorldOffset) / scale)};
+    const double ox = picture_geometry.x0, oz = picture_geometry.z0;
+    const ViewRect rect = {float((double(X0) - ox) / scale), float((double(Z0) - oz) / scale),
+                           float((double(X1) - ox) / scale), float((double(Z1) - oz) / scale)};
     // A degenerate orientation (a zero divisor) or an absurd position must not reach the
     // rasteriser's integer conversions.
     if (!std::isfinite(rect.x0) || !std::isfinite(rect.z0) || !std::isfinite(rect.x1) ||
@@ -91,23 +92,38 @@ WorldTile locate_world_tile(int tx, int tz, int across, int down) {
 }
 
 FrameView plan_view(float x, float height, float z, const Vec4& r, const Vec4& u, const Vec4& f,
-                    float K, float V, bool hiqu, const DataSet& data) {
+                    float K, float V, bool hiqu, const Picture& picture) {
     FrameView v{};
     v.height = height;
-    v.level = choose_level_for(height, hiqu);
-    v.scale = level_scale[v.level];
+    v.file_tiles = picture.file != nullptr;
+    if (picture.file) {
+        v.level = picture.file->choose_level(height, hiqu);
+        v.scale = picture.file->scale(v.level);
+    } else {
+        v.level = choose_level_for(height, hiqu);
+        v.scale = level_scale[v.level];
+    }
     v.visible = compute_view_rect(height, x, z, r, u, f, K, V, v.scale, v.rect);
-    if (!v.visible || v.level == 1) return v;
-    const TileSetHeader& header = data.residuals[0][v.level].R->header;
-    v.across = header.merged_w / kTilePixels;
-    v.down = header.merged_h / kTilePixels;
+    if (!v.visible || (v.level == 1 && !v.file_tiles)) return v;
+    int grid_x, grid_y;
+    if (picture.file) {
+        const QvkLevel& level = picture.file->level(v.level);
+        v.across = grid_x = int(level.tiles_x);
+        v.down = grid_y = int(level.tiles_y);
+    } else {
+        const TileSetHeader& header = picture.folder->residuals[0][v.level].R->header;
+        v.across = header.merged_w / kTilePixels;
+        v.down = header.merged_h / kTilePixels;
+        grid_x = 4 * v.across;
+        grid_y = 2 * v.down;
+    }
     v.range = compute_tile_range(v.rect);
     // Tiles outside the grid are skipped; walking only the part of the range inside it visits
     // the same tiles in the same order.
     v.x_begin = v.range.tx0 > 0 ? v.range.tx0 : 0;
-    v.x_end = v.range.tx1 < 4 * v.across ? v.range.tx1 : 4 * v.across;
+    v.x_end = v.range.tx1 < grid_x ? v.range.tx1 : grid_x;
     v.z_begin = v.range.tz0 > 0 ? v.range.tz0 : 0;
-    v.z_end = v.range.tz1 < 2 * v.down ? v.range.tz1 : 2 * v.down;
+    v.z_end = v.range.tz1 < grid_y ? v.range.tz1 : grid_y;
     return v;
 }
 
@@ -115,9 +131,13 @@ namespace {
 
 template <typename Visit>
 void for_each_view_tile(const FrameView& v, bool residuals, Visit&& visit) {
-    if (!v.visible || v.level == 1) return;
+    if (!v.visible || (v.level == 1 && !v.file_tiles)) return;
     for (int tz = v.z_begin; tz < v.z_end; ++tz) {
         for (int tx = v.x_begin; tx < v.x_end; ++tx) {
+            if (v.file_tiles) {
+                visit(tx, tz, TileJob{kFileSubImage, v.level, tx, tz, tz * v.across + tx, residuals});
+                continue;
+            }
             const WorldTile w = locate_world_tile(tx, tz, v.across, v.down);
             visit(tx, tz, TileJob{w.sub, v.level, w.tc, w.tr, w.index, residuals});
         }
@@ -138,7 +158,7 @@ void render_view() {
     tiles_drawn = 0;
     if (ipos->y < kMinimumHeight) ipos->y = kMinimumHeight;
     const FrameView v = plan_view(ipos->x, ipos->y, ipos->z, *istr, *iup, *ifor, half_width_factor,
-                                  half_height_factor, viewer_settings.hiqu != 0, viewer_data);
+                                  half_height_factor, viewer_settings.hiqu != 0, viewer_picture());
     current_level = v.level;
     current_scale = v.scale;
     tile_range = TileRange{0, 0, 0, 0};
@@ -149,7 +169,7 @@ void render_view() {
     view_rect = v.rect;
     const PixelKernels& k = kernels();
     const bool bilinear = viewer_settings.bilinIpol != 0;
-    if (current_level == 1) {
+    if (current_level == 1 && !v.file_tiles) {
         engine.draw_base_frame(frame, viewer_data, view_rect, bilinear, k);
         return;
     }
@@ -161,6 +181,6 @@ void render_view() {
                        [&](int tx, int tz, const TileJob& job) {
                            frame_tiles.push_back(FrameTile{job, project_tile_corners(tx, tz)});
                        });
-    engine.draw_tile_frame(frame, viewer_data, frame_tiles, bilinear, k);
+    engine.draw_tile_frame(frame, viewer_picture(), frame_tiles, bilinear, k);
     tiles_drawn = int32_t(frame_tiles.size());
 }

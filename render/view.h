@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "camera/camera.h"
+#include "render/picture.h"
 #include "render/tile.h"
 #include "store/format.h"
 
@@ -63,19 +64,20 @@ WorldTile locate_world_tile(int tx, int tz, int across, int down);
 // (prefetching during a flight).
 struct FrameView {
     float height;  // the camera's height, raised to the minimum
-    int level;     // 1..5
+    int level;     // 1..5 (a one-file picture: 1..its levels)
     float scale;   // world units per level pixel
     bool visible;  // false: a corner of the view rectangle is not finite, nothing is drawn
     ViewRect rect;
     TileRange range;     // levels 2..5
-    int across, down;    // tile grid of one sub-image at the level
+    int across, down;    // tile grid of one sub-image at the level (a one-file picture: the level's)
+    bool file_tiles;     // a one-file picture: every level is tiles, world tile = file tile
     int x_begin, x_end;  // the range's columns inside the grid, half-open
     int z_begin, z_end;  // and its rows
 };
 // The view of a camera at (x, height, z) with axes r, u, f, for a window with half-angle
-// tangents K and V, over `data` (whose tile grids must be loaded).
+// tangents K and V, over `picture` (whose tile grids must be loaded).
 FrameView plan_view(float x, float height, float z, const Vec4& r, const Vec4& u, const Vec4& f,
-                    float K, float V, bool hiqu, const DataSet& data);
+                    float K, float V, bool hiqu, const Picture& picture);
 // The tiles of a view (levels 2..5), in frame order, appended to `out` (for prefetching: no
 // screen positions).
 void view_tile_jobs(const FrameView& v, bool residuals, std::vector<TileJob>& out);

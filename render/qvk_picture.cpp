@@ -1,0 +1,153 @@
+#include "render/qvk_picture.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "decoder/qvk_tile.h"
+#include "render/tile_cache.h"
+#include "render/tile_scratch.h"
+
+std::unique_ptr<QvkPicture> QvkPicture::open(const std::string& path, std::string& error) {
+    std::unique_ptr<QvkFile> file = QvkFile::open(path, error);
+    if (!file) return nullptr;
+    return std::make_unique<QvkPicture>(std::move(file));
+}
+
+int QvkPicture::choose_level(float height, bool hiqu) const {
+    int l = levels();
+    if (hiqu) return l;
+    for (double limit = 625.0; l > 1 && double(height) > limit; limit *= 2) --l;
+    return l;
+}
+
+PictureGeometry QvkPicture::geometry() const {
+    PictureGeometry g;
+    g.x0 = 0;
+    g.z0 = 0;
+    g.pixels_w = width();
+    g.pixels_h = height();
+    g.width = 2.0 * width();
+    g.height = 2.0 * height();
+    g.levels = levels();
+    return g;
+}
+
+TileJob QvkPicture::job(const QvkLevel& level, int l, int tx, int ty, bool residuals) {
+    return TileJob{kFileSubImage, l, tx, ty, int(int64_t(ty) * level.tiles_x + tx), residuals};
+}
+
+bool QvkPicture::decode(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t* out,
+                        std::string& why) const {
+    const QvkLevel& lv = level(l);
+    if (!file_->read_tile(l, tx, ty, *s.coded, why)) return false;
+    const int w = int(std::min<uint32_t>(kTilePixels, lv.width - tx * kTilePixels));
+    const int h = int(std::min<uint32_t>(kTilePixels, lv.height - ty * kTilePixels));
+    if (!decode_qvk_tile(file_->header().coder, s.coded->data(), s.coded->size(), w, h, out,
+                         kTileRowBytes)) {
+        why = "tile data damaged";
+        return false;
+    }
+    return true;
+}
+
+void QvkPicture::make_tile(const TileJob& job, TileScratch& s) const {
+    std::string why;
+    if (decode(job.level, uint32_t(job.tc), uint32_t(job.tr), s, s.final_tile, why)) return;
+    // The nearest coarser level that reads: its tile (tx >> d, ty >> d) holds this tile's area,
+    // each of its pixels standing for 2^d x 2^d of ours. The residual buffer is free here.
+    for (int d = 1; job.level - d >= 1; ++d) {
+        std::string coarse_why;
+        const uint32_t cx = uint32_t(job.tc) >> d, cy = uint32_t(job.tr) >> d;
+        if (!decode(job.level - d, cx, cy, s, s.residual, coarse_why)) continue;
+        for (int y = 0; y < kTilePixels; ++y) {
+            const int sy = ((job.tr * kTilePixels + y) >> d) & (kTilePixels - 1);
+            const uint32_t* src = reinterpret_cast<const uint32_t*>(s.residual + sy * kTileRowBytes);
+            uint32_t* dst = reinterpret_cast<uint32_t*>(s.final_tile + y * kTileRowBytes);
+            for (int x = 0; x < kTilePixels; ++x)
+                dst[x] = src[((job.tc * kTilePixels + x) >> d) & (kTilePixels - 1)];
+        }
+        warn(job.level, job.tc, job.tr, why, job.level - d);
+        return;
+    }
+    memset(s.final_tile, 0, size_t(kTilePixels) * kTileRowBytes);
+    warn(job.level, job.tc, job.tr, why, 0);
+}
+
+void QvkPicture::warn(int l, int tx, int ty, const std::string& why, int shown_from) const {
+    {
+        std::lock_guard<std::mutex> lock(warned_mutex_);
+        const uint64_t key = uint64_t(l) << 56 | uint64_t(uint32_t(ty)) << 28 | uint32_t(tx);
+        if (!warned_.insert(key).second)
+            return;
+    }
+    if (shown_from > 0)
+        fprintf(warn_out_, "warning: %s: tile %d/%d,%d: %s; drawn from level %d\n", name().c_str(),
+                l, tx, ty, why.c_str(), shown_from);
+    else
+        fprintf(warn_out_, "warning: %s: tile %d/%d,%d: %s; drawn black\n", name().c_str(), l, tx,
+                ty, why.c_str());
+    fflush(warn_out_);
+}
+
+size_t QvkPicture::warnings() const {
+    std::lock_guard<std::mutex> lock(warned_mutex_);
+    return warned_.size();
+}
+
+bool QvkPicture::make_minimap(int max_side, RawImage& out) const {
+    const double W = width(), H = height();
+    const int mw = W >= H ? max_side : std::max(1, int(max_side * W / H + 0.5));
+    const int mh = H > W ? max_side : std::max(1, int(max_side * H / W + 0.5));
+    int l = 1;
+    while (l < levels() && (level(l).width < uint32_t(mw) || level(l).height < uint32_t(mh))) ++l;
+    const QvkLevel& lv = level(l);
+    const size_t sw = lv.width, sh = lv.height;
+    std::vector<uint32_t> pixels;
+    try {
+        pixels.assign(sw * sh, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    TileScratchBuffers buffers;
+    TileScratch& s = buffers.scratch();
+    for (uint32_t ty = 0; ty < lv.tiles_y; ++ty)
+        for (uint32_t tx = 0; tx < lv.tiles_x; ++tx) {
+            const TileJob j = job(lv, l, int(tx), int(ty), true);
+            make_tile(j, s);
+            const size_t x0 = size_t(tx) * kTilePixels, y0 = size_t(ty) * kTilePixels;
+            for (size_t y = y0; y < std::min(sh, y0 + kTilePixels); ++y)
+                for (size_t x = x0; x < std::min(sw, x0 + kTilePixels); ++x) {
+                    const uint8_t* p = s.final_tile + (y - y0) * kTileRowBytes + (x - x0) * 4;
+                    pixels[y * sw + x] = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+                }
+        }
+    out.data = static_cast<uint8_t*>(malloc(size_t(mw) * mh * 4));
+    if (!out.data) return false;
+    out.bpp = 4;
+    out.id = 2;
+    out.w = mw;
+    out.h = mh;
+    out.stride = mw * 4;
+    // Each minimap pixel is the mean of the source pixels its area covers (at least one).
+    for (int y = 0; y < mh; ++y) {
+        const size_t ya = size_t(y) * sh / mh, yb = std::max(ya + 1, size_t(y + 1) * sh / mh);
+        for (int x = 0; x < mw; ++x) {
+            const size_t xa = size_t(x) * sw / mw, xb = std::max(xa + 1, size_t(x + 1) * sw / mw);
+            uint64_t sum[3] = {0, 0, 0};
+            for (size_t j = ya; j < yb; ++j)
+                for (size_t i = xa; i < xb; ++i) {
+                    const uint32_t p = pixels[j * sw + i];
+                    sum[0] += p >> 16 & 255;
+                    sum[1] += p >> 8 & 255;
+                    sum[2] += p & 255;
+                }
+            const uint64_t n = (yb - ya) * (xb - xa);
+            reinterpret_cast<uint32_t*>(out.data)[size_t(y) * mw + x] =
+                uint32_t((sum[0] + n / 2) / n) << 16 | uint32_t((sum[1] + n / 2) / n) << 8 |
+                uint32_t((sum[2] + n / 2) / n);
+        }
+    }
+    return true;
+}
