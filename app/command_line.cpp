@@ -125,8 +125,10 @@ CommandLineAction parse_command_line(int argc, const char* const* argv, ViewerOp
             std::string value;
             if (!take_value(value)) return CommandLineAction::kUsageError;
             if (!parse_view(value, options.view)) {
-                message = "option '--view' wants X,Y,S (a picture pixel and screen pixels per "
-                          "picture pixel, S above 0), got '" + value + "'";
+                message =
+                    "option '--view' wants X,Y,S (a picture pixel and screen pixels per "
+                    "picture pixel, S above 0), got '" +
+                    value + "'";
                 return CommandLineAction::kUsageError;
             }
             continue;

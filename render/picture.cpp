@@ -64,9 +64,8 @@ constexpr int kMinimapSide = 256;
 bool install_viewer_file(FILE* log) {
     const QvkPicture& p = *viewer_file;
     picture_geometry = p.geometry();
-    fprintf(log, "opened %s: %u x %u pixels, %d levels, %llu bytes\n", p.name().c_str(),
-            p.width(), p.height(), p.levels(),
-            static_cast<unsigned long long>(p.file().header().file_length));
+    fprintf(log, "opened %s: %u x %u pixels, %d levels, %llu bytes\n", p.name().c_str(), p.width(),
+            p.height(), p.levels(), static_cast<unsigned long long>(p.file().header().file_length));
     if (!p.make_minimap(kMinimapSide, viewer_data.minimap)) return false;
     fprintf(log, "minimap %d x %d\n", viewer_data.minimap.w, viewer_data.minimap.h);
     fflush(log);

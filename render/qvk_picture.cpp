@@ -63,7 +63,8 @@ void QvkPicture::make_tile(const TileJob& job, TileScratch& s) const {
         if (!decode(job.level - d, cx, cy, s, s.residual, coarse_why)) continue;
         for (int y = 0; y < kTilePixels; ++y) {
             const int sy = ((job.tr * kTilePixels + y) >> d) & (kTilePixels - 1);
-            const uint32_t* src = reinterpret_cast<const uint32_t*>(s.residual + sy * kTileRowBytes);
+            const uint32_t* src =
+                reinterpret_cast<const uint32_t*>(s.residual + sy * kTileRowBytes);
             uint32_t* dst = reinterpret_cast<uint32_t*>(s.final_tile + y * kTileRowBytes);
             for (int x = 0; x < kTilePixels; ++x)
                 dst[x] = src[((job.tc * kTilePixels + x) >> d) & (kTilePixels - 1)];
@@ -79,8 +80,7 @@ void QvkPicture::warn(int l, int tx, int ty, const std::string& why, int shown_f
     {
         std::lock_guard<std::mutex> lock(warned_mutex_);
         const uint64_t key = uint64_t(l) << 56 | uint64_t(uint32_t(ty)) << 28 | uint32_t(tx);
-        if (!warned_.insert(key).second)
-            return;
+        if (!warned_.insert(key).second) return;
     }
     if (shown_from > 0)
         fprintf(warn_out_, "warning: %s: tile %d/%d,%d: %s; drawn from level %d\n", name().c_str(),

@@ -135,7 +135,8 @@ void for_each_view_tile(const FrameView& v, bool residuals, Visit&& visit) {
     for (int tz = v.z_begin; tz < v.z_end; ++tz) {
         for (int tx = v.x_begin; tx < v.x_end; ++tx) {
             if (v.file_tiles) {
-                visit(tx, tz, TileJob{kFileSubImage, v.level, tx, tz, tz * v.across + tx, residuals});
+                visit(tx, tz,
+                      TileJob{kFileSubImage, v.level, tx, tz, tz * v.across + tx, residuals});
                 continue;
             }
             const WorldTile w = locate_world_tile(tx, tz, v.across, v.down);

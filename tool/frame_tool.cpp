@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
+#include "app/console.h"
 #include "app/frame_state.h"
 #include "camera/camera.h"
 #include "decoder/scan_order.h"
 #include "render/engine.h"
 #include "render/overlays.h"
+#include "render/picture.h"
+#include "render/qvk_picture.h"
 #include "render/raster.h"
 #include "render/view.h"
 #include "store/data_set.h"
@@ -47,8 +51,8 @@ bool configure_engine(const char* command, const std::string& threads_text,
                       const std::string& cache_text) {
     int threads = 0, cache_mb = int(kDefaultCacheBytes >> 20);
     if (!threads_text.empty() && !parse_int(threads_text, 0, 1024, threads))
-        return fail(command, "--threads wants 0 (every core) .. 1024, got '" + threads_text + "'") ==
-               0;
+        return fail(command,
+                    "--threads wants 0 (every core) .. 1024, got '" + threads_text + "'") == 0;
     if (!cache_text.empty() && !parse_int(cache_text, 0, 1 << 20, cache_mb))
         return fail(command,
                     "--cache-mb wants 0 (no cache) .. 1048576, got '" + cache_text + "'") == 0;
@@ -56,8 +60,22 @@ bool configure_engine(const char* command, const std::string& threads_text,
     return true;
 }
 
+bool is_picture_file(const std::string& path) {
+    std::error_code ec;
+    return (path.size() > 4 && path.compare(path.size() - 4, 4, ".qvk") == 0) ||
+           std::filesystem::is_regular_file(path, ec);
+}
+
 bool load_from(const std::string& dir, const char* command) {
     std::string why;
+    if (is_picture_file(dir)) {
+        if (!place_start_camera()) return fail(command, "out of memory") == 0;
+        viewer_file = QvkPicture::open(dir, why);
+        if (!viewer_file) return fail(command, why) == 0;
+        if (!install_viewer_file(console_out)) return fail(command, "out of memory") == 0;
+        prepare_render_buffers();
+        return true;
+    }
     const std::string folder = find_data_folder(dir, why);
     if (folder.empty()) return fail(command, "'" + dir + "': " + why) == 0;
     if (!place_start_camera()) return fail(command, "out of memory") == 0;

@@ -13,8 +13,12 @@ bool parse_int(const std::string& text, long lo, long hi, int& out);
 // the default): false after `fail` when a value is out of range.
 bool configure_engine(const char* command, const std::string& threads, const std::string& cache_mb);
 
-// Opens the data set in `dir` (the folder holding ezw_data, or ezw_data itself) the way the
-// viewer does at start-up: camera, scan order, data set, work images. False after `fail`.
+// True when `path` names a one-file picture (ends in .qvk, or is a file) rather than a folder.
+bool is_picture_file(const std::string& path);
+
+// Opens the data set in `dir` (the folder holding ezw_data, or ezw_data itself, or a one-file
+// picture) the way the viewer does at start-up: camera, scan order, data set, work images.
+// False after `fail`.
 bool load_from(const std::string& dir, const char* command);
 
 // Frame buffer and window shape for a w x h window.

@@ -18,6 +18,7 @@
 #include "decoder/kernels.h"
 #include "decoder/scan_order.h"
 #include "render/overlays.h"
+#include "render/picture.h"
 #include "render/raster.h"
 #include "render/view.h"
 #include "store/data_set.h"
@@ -33,7 +34,7 @@ namespace {
 constexpr int kMaxSide = 16384;
 
 struct RenderOptions {
-    std::string data, camera, size, out, threads, cache_mb;
+    std::string data, camera, view, region, size, out, threads, cache_mb;
     bool nearest = false, no_residuals = false, hiqu = false, no_minimap = false,
          no_crosshair = false, verbose = false, ppm = false, plain = false;
 };
@@ -46,6 +47,21 @@ bool parse_camera(const std::string& text, float xyz[3]) {
         if (!parse_float(text.substr(start, comma == std::string::npos ? comma : comma - start),
                          xyz[i]))
             return false;
+        start = comma + 1;
+    }
+    return true;
+}
+
+// N comma-separated finite numbers.
+bool parse_numbers(const std::string& text, int n, double* out) {
+    size_t start = 0;
+    for (int i = 0; i < n; ++i) {
+        const size_t comma = text.find(',', start);
+        if ((i < n - 1) != (comma != std::string::npos)) return false;
+        float v;
+        if (!parse_float(text.substr(start, comma == std::string::npos ? comma : comma - start), v))
+            return false;
+        out[i] = v;
         start = comma + 1;
     }
     return true;
@@ -64,13 +80,35 @@ void run_render(const RenderOptions& o, CLI::App* sub) {
         fail(cmd, "unexpected argument '" + sub->remaining().front() + "' (see --help)");
         return;
     }
-    if (o.data.empty() || o.camera.empty() || o.size.empty() || o.out.empty()) {
-        fail(cmd, "--data, --camera, --size and --out are required (see --help)");
+    if (o.data.empty() || o.size.empty() || o.out.empty()) {
+        fail(cmd, "--data, --size and --out are required (see --help)");
         return;
     }
-    float xyz[3];
-    if (!parse_camera(o.camera, xyz)) {
+    if (int(!o.camera.empty()) + int(!o.view.empty()) + int(!o.region.empty()) != 1) {
+        fail(cmd, "give one of --camera, --view and --region (see --help)");
+        return;
+    }
+    float xyz[3] = {0, 0, 0};
+    if (!o.camera.empty() && !parse_camera(o.camera, xyz)) {
         fail(cmd, "--camera wants three finite numbers X,Y,Z, got '" + o.camera + "'");
+        return;
+    }
+    StartView view;
+    double v[4];
+    if (!o.view.empty()) {
+        if (!parse_numbers(o.view, 3, v) || v[0] < 0 || v[1] < 0 || !(v[2] > 0)) {
+            fail(cmd,
+                 "--view wants X,Y,S (a picture pixel and screen pixels per picture pixel, "
+                 "S above 0), got '" +
+                     o.view + "'");
+            return;
+        }
+        view = StartView{true, v[0], v[1], v[2]};
+    }
+    if (!o.region.empty() &&
+        (!parse_numbers(o.region, 4, v) || v[0] < 0 || v[1] < 0 || !(v[2] > 0) || !(v[3] > 0))) {
+        fail(cmd,
+             "--region wants X,Y,W,H in picture pixels (W and H above 0), got '" + o.region + "'");
         return;
     }
     int w = 0, h = 0;
@@ -100,6 +138,10 @@ void run_render(const RenderOptions& o, CLI::App* sub) {
         fail(cmd, "out of memory for a " + o.size + " frame");
         return;
     }
+    // The region fills the frame's width or height, whichever it reaches first, centred.
+    if (!o.region.empty())
+        view = StartView{true, v[0] + v[2] / 2, v[1] + v[3] / 2, std::min(w / v[2], h / v[3])};
+    if (view.given) apply_view(view);
     draw_frame();
 
     std::string why;
@@ -125,10 +167,18 @@ void register_render_commands(CLI::App& app) {
     CLI::App* render = app.add_subcommand(
         "render", "Render one frame of a data set as the viewer would show it and save it as PNG");
     render->allow_extras();
-    render->add_option("--data", ro.data, "Folder that holds ezw_data/ (required)");
+    render->add_option("--data", ro.data,
+                       "Folder that holds ezw_data/, or a one-file picture NAME.qvk (required)");
     render->add_option("--camera", ro.camera,
                        "Camera position X,Y,Z in world units, Y the height; negative values "
-                       "are fine, e.g. --camera=-500,800,100 (required)");
+                       "are fine, e.g. --camera=-500,800,100");
+    render->add_option("--view", ro.view,
+                       "The view X,Y,S the viewer's v key prints: centred on picture pixel (X, Y) "
+                       "of the finest level at S screen pixels per picture pixel");
+    render->add_option("--region", ro.region,
+                       "Render the region X,Y,W,H given in pixels of the finest level (the folder "
+                       "form: of the world at level 5), fitted into --size and centred; "
+                       "one of --camera, --view and --region is required");
     render->add_option("--size", ro.size, "Frame size WxH in pixels, e.g. 512x512 (required)");
     render->add_option("--out", ro.out, "Output file (required)");
     render->add_flag("--nearest", ro.nearest, "Nearest-pixel instead of bilinear sampling");

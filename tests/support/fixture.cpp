@@ -1,5 +1,8 @@
 #include "tests/support/fixture.h"
 
+#include "encoder/qvk_tile_encode.h"
+#include "store/qvk_writer.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -139,4 +142,40 @@ void append_file(const std::string& path, const Bytes& bytes) {
     Bytes all = read_file(path);
     all.insert(all.end(), bytes.begin(), bytes.end());
     write_file(path, all);
+}
+
+uint32_t fixture_picture_rgb(uint32_t x, uint32_t y) {
+    // Smooth ramps with a fine checker, so that both the place and the level of a pixel show.
+    const uint32_t r = (x / 7) & 255, g = (y / 5) & 255, b = ((x / 64 + y / 64) & 1) ? 200 : 40;
+    return r << 16 | g << 8 | b;
+}
+
+void write_fixture_picture(const std::string& path, uint32_t w, uint32_t h) {
+    QvkWriter writer;
+    std::string error;
+    if (!writer.begin(path, w, h, QvkCoder::deflate_rgb, 100, error))
+        throw std::runtime_error(error);
+    const QvkHeader& hd = writer.header();
+    std::vector<uint8_t> rgb(64 * 64 * 3), coded;
+    for (int l = 1; l <= hd.levels; ++l) {
+        const QvkLevel& lv = hd.level[l];
+        const int shift = hd.levels - l;
+        for (uint32_t ty = 0; ty < lv.tiles_y; ++ty)
+            for (uint32_t tx = 0; tx < lv.tiles_x; ++tx) {
+                const int tw = int(std::min<uint32_t>(64, lv.width - tx * 64));
+                const int th = int(std::min<uint32_t>(64, lv.height - ty * 64));
+                for (int y = 0; y < th; ++y)
+                    for (int x = 0; x < tw; ++x) {
+                        const uint32_t p =
+                            fixture_picture_rgb((tx * 64 + x) << shift, (ty * 64 + y) << shift);
+                        uint8_t* d = &rgb[size_t(y * tw + x) * 3];
+                        d[0] = uint8_t(p >> 16), d[1] = uint8_t(p >> 8), d[2] = uint8_t(p);
+                    }
+                encode_qvk_tile(uint32_t(QvkCoder::deflate_rgb), 100, rgb.data(), tw * 3, tw, th,
+                                coded);
+                if (!writer.add_tile(l, tx, ty, coded.data(), coded.size(), error))
+                    throw std::runtime_error(error);
+            }
+    }
+    if (!writer.finish(error)) throw std::runtime_error(error);
 }
