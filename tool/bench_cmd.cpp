@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <sys/resource.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "camera/camera.h"
 #include "decoder/kernels.h"
 #include "render/engine.h"
+#include "render/picture.h"
 #include "render/prefetch.h"
 #include "render/view.h"
 #include "store/data_set.h"
@@ -27,8 +29,9 @@ struct BenchOptions {
     bool baseline = false, no_flights = false;
 };
 
-// The bench's fixed views, all over the middle of the world image (49152, 16384), with
-// residuals and bilinear sampling on and the overlays drawn as in the viewer.
+// The bench's fixed views, all over the middle of the picture (the world image's is
+// (49152, 16384)), with residuals and bilinear sampling on and the overlays drawn as in the
+// viewer. The heights choose the same levels counted from the finest in both forms.
 struct BenchView {
     const char* name;
     int w, h;
@@ -41,11 +44,24 @@ const BenchView kBenchViews[] = {
     {"level 5", 512, 512, 600.0f, false},  {"level 5", 1920, 1080, 600.0f, false},
     {"hiqu", 512, 512, 1000.0f, true},     {"level 5", 3840, 2160, 600.0f, false},
 };
-constexpr float kBenchX = 49152.0f, kBenchZ = 16384.0f;
+float centre_x() {
+    return float(picture_geometry.x0 + picture_geometry.width / 2);
+}
+float centre_z() {
+    return float(picture_geometry.z0 + picture_geometry.height / 2);
+}
 
 // The scripted flight: from the start pose to a far point of the image (near its left edge, in
-// its lower half) and back, at the start height, with the panel's default flight settings.
+// its lower half) and back, at the start height, with the panel's default flight settings. A
+// one-file picture's flight joins the same places of it, as fractions of its size.
 constexpr float kFarX = -6000.0f, kFarZ = 40000.0f;
+FlightView place_of(float world_x, float world_z) {
+    const PictureGeometry& g = picture_geometry;
+    if (!viewer_file) return FlightView{world_x, world_z, kStartHeight};
+    const double fx = (double(world_x) + kWorldOffset) / kWorldWidth;
+    const double fz = (double(world_z) + kWorldOffset) / kWorldHeight;
+    return FlightView{float(g.x0 + fx * g.width), float(g.z0 + fz * g.height), kStartHeight};
+}
 const int kFlightSizes[][2] = {{1920, 1080}, {3840, 2160}};
 
 double percentile(std::vector<double> v, double p) {
@@ -76,6 +92,12 @@ void timed_frame(bool plain, double& wall, double& cpu) {
     cpu = process_cpu_ms() - c0;
 }
 
+double peak_rss_mb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
 std::string engine_summary() {
     const RenderEngine& e = render_engine();
     std::string s = std::to_string(e.threads()) + (e.threads() == 1 ? " thread" : " threads");
@@ -98,7 +120,7 @@ bool bench_views(const BenchOptions& o, int frames, const char* cmd) {
     for (const BenchView& v : kBenchViews) {
         if (!set_frame_size(v.w, v.h)) return fail(cmd, "out of memory") == 0;
         viewer_settings.hiqu = v.hiqu ? 1 : 0;
-        camera->set_position(kBenchX, v.height, kBenchZ);
+        camera->set_position(centre_x(), v.height, centre_z());
         for (int i = 0; i < 3; ++i) draw_frame();  // warm caches and the column tables
         std::vector<double> wall, cpu, base;
         for (int i = 0; i < frames; ++i) {
@@ -115,8 +137,10 @@ bool bench_views(const BenchOptions& o, int frames, const char* cmd) {
         char size[32];
         snprintf(size, sizeof size, "%dx%d", v.w, v.h);
         const double median = percentile(wall, 0.5);
-        printf("%-8s %-10s %6.0f %5d %6d %10.3f %10.3f %10.3f", v.name, size, double(v.height),
-               current_level, tiles_drawn, median, percentile(wall, 0.9), percentile(cpu, 0.5));
+        const std::string name = v.hiqu ? "hiqu" : "level " + std::to_string(current_level);
+        printf("%-8s %-10s %6.0f %5d %6d %10.3f %10.3f %10.3f", name.c_str(), size,
+               double(v.height), current_level, tiles_drawn, median, percentile(wall, 0.9),
+               percentile(cpu, 0.5));
         if (o.baseline) {
             const double b = percentile(base, 0.5);
             printf(" %12.3f %7.1fx", b, b / median);
@@ -160,7 +184,7 @@ void fly(const FlightView& from, const FlightView& to, int pace_ms, int step_ms,
                              half_height_factor,
                              s.hiqu != 0,
                              s.compressedResidue != 0};
-        prefetch_flight(engine, viewer_data, look, kernels());
+        prefetch_flight(engine, viewer_picture(), look, kernels());
         if (pace_ms > 0)
             std::this_thread::sleep_until(start + std::chrono::milliseconds(pace_ms * (k + 1)));
     }
@@ -170,11 +194,11 @@ bool bench_flights(int pace_ms, const std::string& frame_log, const char* cmd) {
     FILE* log = frame_log.empty() ? nullptr : fopen(frame_log.c_str(), "w");
     if (!frame_log.empty() && !log) return fail(cmd, "cannot write '" + frame_log + "'") == 0;
     const int step_ms = int(kLookaheadStepMs);
+    const FlightView home = place_of(kStartX, kStartZ), far = place_of(kFarX, kFarZ);
     printf(
         "\nflights from the start pose (%.0f, %.0f) to (%.0f, %.0f) and back at height %.0f, "
         "a frame every %d ms of flight time, %s; %s\n",
-        double(kStartX), double(kStartZ), double(kFarX), double(kFarZ), double(kStartHeight),
-        step_ms,
+        double(home.x), double(home.z), double(far.x), double(far.z), double(kStartHeight), step_ms,
         pace_ms > 0 ? ("frames paced " + std::to_string(pace_ms) + " ms apart").c_str()
                     : "frames back to back",
         engine_summary().c_str());
@@ -187,13 +211,11 @@ bool bench_flights(int pace_ms, const std::string& frame_log, const char* cmd) {
         viewer_settings = ViewerSettings{};
         // The window shows the start view before the flight begins, as in the viewer: a frame
         // buffer of a new size is touched once here, not in the first timed frame.
-        camera->set_position(kStartX, kStartHeight, kStartZ);
+        camera->set_position(home.x, kStartHeight, home.z);
         draw_frame();
         engine.cache().clear();
         engine.cache().reset_counts();
         const uint64_t prefetched_before = engine.prefetched();
-        const FlightView home{kStartX, kStartZ, kStartHeight};
-        const FlightView far{kFarX, kFarZ, kStartHeight};
         std::vector<double> times;
         fly(home, far, pace_ms, step_ms, times, log);
         fly(far, home, pace_ms, step_ms, times, log);
@@ -235,10 +257,26 @@ void run_bench(const BenchOptions& o, CLI::App* sub) {
     }
     console_out = fopen("/dev/null", "w");
     if (!console_out) console_out = stderr;
-    if (!configure_engine(cmd, o.threads, o.cache_mb) || !load_from(o.data, cmd)) return;
+    if (!configure_engine(cmd, o.threads, o.cache_mb)) return;
+    // Opening and the first frame, as the viewer starts: the start view in a 1920 x 1080 window.
+    const auto t0 = std::chrono::steady_clock::now();
+    if (!load_from(o.data, cmd)) return;
+    const double open_ms = wall_ms(t0);
     viewer_settings = ViewerSettings{};
+    if (!set_frame_size(1920, 1080)) {
+        fail(cmd, "out of memory");
+        return;
+    }
+    if (viewer_file) camera->set_position(centre_x(), fit_height(), centre_z());
+    const auto t1 = std::chrono::steady_clock::now();
+    draw_frame();
+    const double first_ms = wall_ms(t1);
+    printf("open %.1f ms, first 1920x1080 frame (start view, level %d, %d tiles) %.1f ms\n",
+           open_ms, current_level, tiles_drawn, first_ms);
+    printf("peak resident memory after the first frame: %.1f MB\n", peak_rss_mb());
     if (!bench_views(o, frames, cmd)) return;
     if (!o.no_flights && !bench_flights(pace, o.frame_log, cmd)) return;
+    printf("\npeak resident memory: %.1f MB\n", peak_rss_mb());
     tool_status = 0;
 }
 
@@ -248,14 +286,17 @@ void register_bench_command(CLI::App& app) {
     static BenchOptions bo;
     CLI::App* bench = app.add_subcommand(
         "bench",
-        "Time frames of fixed views over the image centre (49152, 16384): levels 1-5 at 512x512 "
-        "(heights 4000, 3000, 2000, 1000, 600), level 5 at 1920x1080 (height 600), an "
-        "always-finest view at height 1000 and level 5 at 3840x2160 (height 600); prints median "
-        "and 90th-percentile frame time and tiles drawn per frame. Then two scripted flights "
-        "(1920x1080 and 3840x2160) from the start pose to a far point and back, with median, "
-        "99th-percentile and worst frame time and the tile cache's hit rate");
+        "Time opening the data set and its first 1920x1080 frame, then frames of fixed views over "
+        "the picture's centre (the world's: 49152, 16384): the five finest levels at 512x512 "
+        "(heights 4000, 3000, 2000, 1000, 600), the finest at 1920x1080 (height 600), an "
+        "always-finest view at height 1000 and the finest at 3840x2160 (height 600); prints "
+        "median and 90th-percentile frame time and tiles drawn per frame. Then two scripted "
+        "flights (1920x1080 and 3840x2160) from the start pose to a far point and back, with "
+        "median, 99th-percentile and worst frame time and the tile cache's hit rate; last the "
+        "peak resident memory. Works on both forms (a folder or a NAME.qvk file)");
     bench->allow_extras();
-    bench->add_option("--data", bo.data, "Folder that holds ezw_data/ (required)");
+    bench->add_option("--data", bo.data,
+                      "Folder that holds ezw_data/, or a one-file picture NAME.qvk (required)");
     bench->add_option("--frames", bo.frames, "Timed frames per view (default 100)");
     bench->add_option("--threads", bo.threads,
                       "Threads that make and draw tiles (default 0: every core)");
