@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <cmath>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "app/version.h"
 #include "store/data_set.h"
+#include "store/qvk_file.h"
 
 namespace {
 
@@ -162,11 +162,8 @@ bool resolve_data_folder(ViewerOptions& options, std::string& message) {
         options.data_folder = kDefaultDataFolder;
         return true;
     }
-    const std::string& d = options.dir;
-    struct stat st;
-    if ((d.size() > 4 && d.compare(d.size() - 4, 4, ".qvk") == 0) ||
-        (stat(d.c_str(), &st) == 0 && S_ISREG(st.st_mode))) {
-        options.picture_file = d;
+    if (is_qvk_path(options.dir)) {
+        options.picture_file = options.dir;
         return true;
     }
     std::string why;
@@ -181,13 +178,13 @@ std::string version_text() {
 }
 
 std::string usage_text() {
-    return R"(Usage: quorvik [OPTIONS] [DIR | FILE.qvk]
+    return R"(Usage: quorvik [OPTIONS] [DIR]
 Show one multi-gigapixel image from a QUORVIK data set, under a camera that looks straight
 down, with a small control panel beside it.
 
 DIR is the folder that holds ezw_data/ (the ezw_data folder itself is accepted too), as written
-by quorvik-tool build or import. FILE.qvk is a picture of any size in one file, read as it is
-shown (quorvik-tool import IMAGE --out FILE.qvk). Without either the viewer reads ./ezw_data
+by quorvik-tool build or import, or a one-file picture NAME.qvk (any size, read as it is
+shown; quorvik-tool import IMAGE --out NAME.qvk). Without DIR the viewer reads ./ezw_data
 below the working folder.
 
 Options:

@@ -42,7 +42,8 @@ CommandLineAction parse_command_line(int argc, const char* const* argv, ViewerOp
                                      std::string& message);
 
 // Resolves options.dir to options.data_folder: the default folder without DIR, otherwise the
-// ezw_data folder it names; a DIR that ends in .qvk (or is a file) is a one-file picture, set in
+// ezw_data folder it names; a DIR that ends in .qvk (or is a file that starts like one) is a
+// one-file picture, set in
 // options.picture_file (the file itself is checked when it is opened). False, with `message` set
 // to one line naming the folder and what was expected, when DIR cannot be a data set.
 bool resolve_data_folder(ViewerOptions& options, std::string& message);

@@ -4,6 +4,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 // An index page as read: its bytes when sound, or the fault that stays with it (a checksum
 // mismatch does not go away by reading again; a read error may, so it is never kept).
@@ -122,4 +124,15 @@ bool QvkFile::read_tile(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& o
 size_t QvkFile::cached_pages() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return lru_.size();
+}
+
+bool is_qvk_path(const std::string& path) {
+    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".qvk") == 0) return true;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    uint8_t magic[sizeof kQvkMagic];
+    const bool match = fread(magic, 1, sizeof magic, f) == sizeof magic &&
+                       memcmp(magic, kQvkMagic, sizeof magic) == 0;
+    fclose(f);
+    return match;
 }

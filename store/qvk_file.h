@@ -51,3 +51,7 @@ class QvkFile {
     mutable std::list<std::pair<uint64_t, std::shared_ptr<const Page>>> lru_;
     mutable std::unordered_map<uint64_t, decltype(lru_)::iterator> pages_;
 };
+
+// Whether `path` names a one-file picture rather than a folder: it ends in ".qvk", or it is a
+// file that starts with the form's magic. Reads at most the magic's bytes.
+bool is_qvk_path(const std::string& path);

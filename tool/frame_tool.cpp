@@ -15,6 +15,7 @@
 #include "render/overlays.h"
 #include "render/picture.h"
 #include "render/qvk_picture.h"
+#include "store/qvk_file.h"
 #include "render/raster.h"
 #include "render/view.h"
 #include "store/data_set.h"
@@ -60,15 +61,9 @@ bool configure_engine(const char* command, const std::string& threads_text,
     return true;
 }
 
-bool is_picture_file(const std::string& path) {
-    std::error_code ec;
-    return (path.size() > 4 && path.compare(path.size() - 4, 4, ".qvk") == 0) ||
-           std::filesystem::is_regular_file(path, ec);
-}
-
 bool load_from(const std::string& dir, const char* command) {
     std::string why;
-    if (is_picture_file(dir)) {
+    if (is_qvk_path(dir)) {
         if (!place_start_camera()) return fail(command, "out of memory") == 0;
         viewer_file = QvkPicture::open(dir, why);
         if (!viewer_file) return fail(command, why) == 0;

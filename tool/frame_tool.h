@@ -13,9 +13,6 @@ bool parse_int(const std::string& text, long lo, long hi, int& out);
 // the default): false after `fail` when a value is out of range.
 bool configure_engine(const char* command, const std::string& threads, const std::string& cache_mb);
 
-// True when `path` names a one-file picture (ends in .qvk, or is a file) rather than a folder.
-bool is_picture_file(const std::string& path);
-
 // Opens the data set in `dir` (the folder holding ezw_data, or ezw_data itself, or a one-file
 // picture) the way the viewer does at start-up: camera, scan order, data set, work images.
 // False after `fail`.
