@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
+#include "tests/support/fixture.h"
 
 namespace {
 
@@ -109,6 +110,45 @@ TEST(ViewerCommandLine, MistakesEndWithTheUsageHintAndStatus2) {
         const ViewerRun r = run_without_display(c.args);
         EXPECT_TRUE(r.result.exited_with(2)) << r.result.describe();
         EXPECT_EQ(r.err, "quorvik: " + c.line + "\nTry 'quorvik --help' for more information.\n");
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+// A one-file picture that cannot be shown ends the start with one line naming it and the fault,
+// before the banner or a window.
+TEST(ViewerCommandLine, DamagedPictureFilesEndWithOneLineAndStatus1) {
+    const auto layout = [](const std::string& work) {
+        write_fixture_picture(work + "/good.qvk", 300, 200);
+        const Bytes good = read_file(work + "/good.qvk");
+        Bytes b = good;
+        b.resize(b.size() - 10);
+        write_file(work + "/short.qvk", b);
+        b = good;
+        b[1] = 'X';
+        write_file(work + "/magic.qvk", b);
+        write_file(work + "/empty.qvk", {});
+        std::filesystem::create_directories(work + "/folder.qvk");
+    };
+    // The truncated file's message gives the whole file's length and what is left of it.
+    const std::string scratch = make_temp_dir();
+    write_fixture_picture(scratch + "/good.qvk", 300, 200);
+    const size_t length = read_file(scratch + "/good.qvk").size();
+    remove_tree(scratch);
+    const struct Case {
+        std::string file, fault;
+    } cases[] = {
+        {"short.qvk", "truncated: the header gives " + std::to_string(length) +
+                          " bytes, the file has " + std::to_string(length - 10)},
+        {"magic.qvk", "not a QUORVIK picture (wrong magic)"},
+        {"empty.qvk", "not a QUORVIK picture (wrong magic)"},
+        {"missing.qvk", "No such file or directory"},
+        {"folder.qvk", "Is a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const ViewerRun r = run_without_display({c.file}, layout);
+        EXPECT_TRUE(r.result.exited_with(1)) << r.result.describe();
+        EXPECT_EQ(r.err, "quorvik: " + c.file + ": " + c.fault + "\n");
         EXPECT_EQ(r.out, "");
     }
 }
