@@ -130,7 +130,7 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
         if (needed) *needed = want;
         return format("the header needs %llu bytes, %llu were read", want, n);
     };
-    if (n < 12) return short_of(n < 8 ? 8 : 12);
+    if (n < 12) return short_of(kQvkFixedHeaderBytes);
     const uint32_t version = get_u32(bytes + 8);
     if (version != kQvkVersion)
         return format("unsupported version %llu (this program reads version 1)", version);
@@ -179,7 +179,10 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
                       levels, width, height, unsigned(expect_levels));
     if (r.coder != uint32_t(QvkCoder::deflate_rgb))
         return format("unknown tile coder %llu", r.coder);
-    if (r.data_offset < size || r.data_offset > r.file_length)
+    if (r.data_offset < size)
+        return format("the tiles' start (%llu) lies inside the header (%llu bytes)", r.data_offset,
+                      size);
+    if (r.data_offset > r.file_length)
         return format("the tiles' start (%llu) lies outside the file (%llu bytes)", r.data_offset,
                       r.file_length);
 

@@ -263,6 +263,8 @@ TEST_F(QvkTest, HeaderFaultsAreNamed) {
         {"empty", [](Bytes& b) { b.clear(); }, false, "not a QUORVIK picture (wrong magic)"},
         {"version", [](Bytes& b) { put32(b, 8, 2); }, false,
          "unsupported version 2 (this program reads version 1)"},
+        {"shorter than the magic", [](Bytes& b) { b.resize(5); }, false,
+         "truncated: the header needs 64 bytes, the file has 5"},
         {"short fixed part", [](Bytes& b) { b.resize(50); }, false,
          "truncated: the header needs 64 bytes, the file has 50"},
         {"short levels", [](Bytes& b) { b.resize(100); }, false,
@@ -291,6 +293,8 @@ TEST_F(QvkTest, HeaderFaultsAreNamed) {
         {"data offset", [&](Bytes& b) { put64(b, 48, len + 1); }, true,
          "the tiles' start (" + std::to_string(len + 1) + ") lies outside the file (" + L +
              " bytes)"},
+        {"data offset in header", [](Bytes& b) { put64(b, 48, 100); }, true,
+         "the tiles' start (100) lies inside the header (116 bytes)"},
         {"index in header", [](Bytes& b) { put64(b, 64, 100); }, true,
          "index of level 1 overlaps the header"},
         {"index beyond file", [&](Bytes& b) { put64(b, 96, len); }, true,
