@@ -10,14 +10,15 @@
 #include "app/console.h"
 #include "app/exit.h"
 #include "app/frame_loop.h"
+#include "app/load.h"
 #include "app/frame_state.h"
 #include "app/window.h"
 #include "camera/camera.h"
 #include "decoder/scan_order.h"
 #include "panel/panel.h"
 #include "render/engine.h"
+#include "render/render_buffers.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 
 namespace {
 const char kTitleText[] =

@@ -22,7 +22,6 @@
 #include "decoder/scan_order.h"
 #include "encoder/encoder.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 
 namespace {
 

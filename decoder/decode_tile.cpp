@@ -6,7 +6,8 @@
 #include "decoder/colour.h"
 #include "decoder/lifting.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
+
+RawImage residual_tile;
 
 float plane_y[kTileCoeffs];
 float plane_cb[kTileCoeffs];

@@ -2,6 +2,7 @@
 // The tile decoder's entry point: three channel records -> a residual tile.
 #include "decoder/ezw_decode.h"
 #include "decoder/kernels.h"
+#include "store/raw_image.h"
 struct DataSet;
 struct TileSet;
 
@@ -20,8 +21,12 @@ extern float plane_y[kTileCoeffs];
 extern float plane_cb[kTileCoeffs];
 extern float plane_cr[kTileCoeffs];
 
-// The viewer's single-threaded form: tile t of the viewer's data set into residual_tile
-// (store/render_buffers.h), through plane_y, plane_cb and plane_cr, with the kernel table.
+// The work image decode_tile writes: 64 x 64 four-byte pixels (byte 0 red, 1 green, 2 blue),
+// allocated by the viewer's start-up with its other work images.
+extern RawImage residual_tile;
+
+// The viewer's single-threaded form: tile t of the viewer's data set into residual_tile, through
+// plane_y, plane_cb and plane_cr, with the kernel table.
 void decode_tile(int sub, int level, int t);
 
 // Decodes tile t of one channel file into `plane` with the kernel table's decoder. t outside the

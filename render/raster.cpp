@@ -10,9 +10,9 @@
 #include "camera/camera.h"
 #include "decoder/kernels.h"
 #include "render/raster_internal.h"
+#include "render/render_buffers.h"
 #include "render/view.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 
 using namespace raster;
 

@@ -7,14 +7,15 @@
 #include <cstring>
 
 #include "app/frame_state.h"
+#include "app/load.h"
 #include "camera/camera.h"
 #include "decoder/scan_order.h"
 #include "render/engine.h"
 #include "render/overlays.h"
 #include "render/raster.h"
+#include "render/render_buffers.h"
 #include "render/view.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 #include "tool/commands.h"
 
 int fail(const char* command, const std::string& message) {

@@ -29,10 +29,10 @@
 #include "render/engine.h"
 #include "render/prefetch.h"
 #include "render/raster.h"
+#include "render/render_buffers.h"
 #include "render/synth.h"
 #include "render/view.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 #include "tests/render/render_test_util.h"
 #include "tests/support/fixture.h"
 

@@ -11,8 +11,8 @@
 #include "decoder/kernels.h"
 #include "render/overlays.h"
 #include "render/raster.h"
+#include "render/render_buffers.h"
 #include "render/view.h"
-#include "store/render_buffers.h"
 #include "tests/render/render_test_util.h"
 
 namespace {
