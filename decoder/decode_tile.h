@@ -12,7 +12,7 @@ struct TileSet;
 // the kernels of `k`. No failure: a channel that cannot be decoded (missing set, bad t, malformed
 // record) is drawn from what was decoded of it (all 0.0 coefficients if nothing). Prints nothing,
 // touches nothing but its arguments: safe on any thread.
-void decode_tile_into(const DataSet& data, int sub, int level, int t, const PixelKernels& k,
+void decode_tile_into(const DataSet& data, int sub, int level, int t, const DecoderKernels& k,
                       float* const planes[3], uint8_t* residual, int stride);
 
 // Planes of the last tile decode_tile decoded: coefficients after decode_tile_channel, samples

@@ -21,7 +21,7 @@
 #include <mutex>
 #include <vector>
 
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 #include "render/raster.h"
 #include "render/tile.h"
 #include "render/tile_cache.h"

@@ -5,8 +5,8 @@
 
 #include "app/frame_state.h"
 #include "app/settings.h"
-#include "decoder/kernels.h"
 #include "render/engine.h"
+#include "render/kernels.h"
 #include "render/raster.h"
 #include "render/render_buffers.h"
 #include "render/synth.h"

@@ -8,7 +8,7 @@
 #include "app/frame_state.h"
 #include "app/settings.h"
 #include "camera/camera.h"
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 #include "render/overlays.h"
 #include "render/raster.h"
 #include "render/render_buffers.h"
