@@ -1,7 +1,4 @@
 #pragma once
-#include <cstdio>
-
-// Where loading progress and the exit routine's closing lines go. The viewer keeps standard
-// output; the headless tool points it at standard error or at a null stream so that its own
-// standard output stays clean. Written once at start-up by main() of each binary.
-extern FILE* console_out;
+// The viewer's console stream is the loaders' log stream, console_out (store/log.h): loading
+// progress and the exit routine's closing lines go there.
+#include "store/log.h"

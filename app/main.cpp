@@ -10,6 +10,7 @@
 #include "app/console.h"
 #include "app/exit.h"
 #include "app/frame_loop.h"
+#include "app/load.h"
 #include "app/frame_state.h"
 #include "app/picture_view.h"
 #include "app/viewer_events.h"
@@ -19,8 +20,8 @@
 #include "panel/panel.h"
 #include "render/engine.h"
 #include "render/picture.h"
+#include "render/render_buffers.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 
 namespace {
 const char kTitleText[] =

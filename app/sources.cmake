@@ -1,9 +1,10 @@
 # SDL-free parts of the application shell that the library carries.
 target_sources(quorvik_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/console.cpp
   ${CMAKE_CURRENT_LIST_DIR}/frame_state.cpp
   ${CMAKE_CURRENT_LIST_DIR}/exit.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/load.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/release.cpp
   ${CMAKE_CURRENT_LIST_DIR}/frame_timing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/version.cpp
 )

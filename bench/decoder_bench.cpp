@@ -17,12 +17,11 @@
 
 #include "decoder/colour.h"
 #include "decoder/decode_tile.h"
-#include "decoder/kernels.h"
 #include "decoder/lifting.h"
 #include "decoder/scan_order.h"
 #include "encoder/encoder.h"
+#include "render/kernels.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 
 namespace {
 

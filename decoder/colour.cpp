@@ -29,7 +29,7 @@ void ycbcr_to_rgb_tile_reference(const float* y, const float* cb, const float* c
 }
 
 void ycbcr_to_rgb_tile(const float* y, const float* cb, const float* cr, uint8_t* out, int stride) {
-    kernels().ycbcr_to_rgb(y, cb, cr, out, stride);
+    decoder_kernels().ycbcr_to_rgb(y, cb, cr, out, stride);
 }
 
 void ycbcr_to_rgb(const float* y, const float* cb, const float* cr, RawImage& image) {

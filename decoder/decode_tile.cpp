@@ -6,7 +6,8 @@
 #include "decoder/colour.h"
 #include "decoder/lifting.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
+
+RawImage residual_tile;
 
 float plane_y[kTileCoeffs];
 float plane_cb[kTileCoeffs];
@@ -27,13 +28,13 @@ DecodeStatus decode_tile_channel(const TileSet& set, int t, float* plane, Channe
 }
 
 DecodeStatus decode_tile_channel(const TileSet& set, int t, float* plane, ChannelDecodeInfo* info) {
-    return decode_tile_channel(set, t, plane, info, kernels().decode_channel);
+    return decode_tile_channel(set, t, plane, info, decoder_kernels().decode_channel);
 }
 
 namespace {
 // One channel: decode, then transform. An all-0.0 coefficient plane (nothing became significant)
 // is not transformed: its transform is the constant inverse_wavelet_of_zero(), bit for bit.
-void decode_channel(const TileSet* set, int t, float* plane, const PixelKernels& k) {
+void decode_channel(const TileSet* set, int t, float* plane, const DecoderKernels& k) {
     ChannelDecodeInfo info;
     if (set != nullptr) decode_tile_channel(*set, t, plane, &info, k.decode_channel);
     if (set == nullptr || info.significant == 0)
@@ -43,7 +44,7 @@ void decode_channel(const TileSet* set, int t, float* plane, const PixelKernels&
 }
 }  // namespace
 
-void decode_tile_into(const DataSet& data, int sub, int level, int t, const PixelKernels& k,
+void decode_tile_into(const DataSet& data, int sub, int level, int t, const DecoderKernels& k,
                       float* const planes[3], uint8_t* residual, int stride) {
     const ResidualLevel* rl = nullptr;
     if (sub >= 0 && sub < kSubImages && level >= 0 && level < kLevels)
@@ -56,6 +57,6 @@ void decode_tile_into(const DataSet& data, int sub, int level, int t, const Pixe
 
 void decode_tile(int sub, int level, int t) {
     float* const planes[3] = {plane_y, plane_cb, plane_cr};
-    decode_tile_into(viewer_data, sub, level, t, kernels(), planes, residual_tile.data,
+    decode_tile_into(viewer_data, sub, level, t, decoder_kernels(), planes, residual_tile.data,
                      residual_tile.stride > 0 ? residual_tile.stride : 256);
 }

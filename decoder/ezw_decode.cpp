@@ -432,7 +432,8 @@ DecodeStatus decode_channel_record_wide(const uint8_t* record, size_t record_len
 
 DecodeStatus decode_channel_record(const uint8_t* record, size_t record_len, bool compressed,
                                    int max_passes, float* plane, ChannelDecodeInfo* info) {
-    return kernels().decode_channel(record, record_len, compressed, max_passes, plane, info);
+    return decoder_kernels().decode_channel(record, record_len, compressed, max_passes, plane,
+                                            info);
 }
 
 DecodeStatus decode_channel_record_reference(const uint8_t* record, size_t record_len,

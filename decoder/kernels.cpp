@@ -1,13 +1,13 @@
-// The kernel table: the reference versions, the processor's versions, and the active table.
+// The decoder's kernel entries: the reference versions, the processor's versions, and the entries
+// in use.
 #include "decoder/kernels.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "decoder/colour.h"
 #include "decoder/lifting.h"
-#include "render/raster.h"
-#include "render/synth.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QUORVIK_X86_64 1
@@ -26,31 +26,23 @@ CpuFeatures detect_cpu_features() {
     return f;
 }
 
-PixelKernels reference_kernels() {
-    PixelKernels k;
+DecoderKernels reference_decoder_kernels() {
+    DecoderKernels k;
     k.name = "reference";
     k.decode_channel = decode_channel_record_reference;
     k.inverse_wavelet = inverse_wavelet_reference;
     k.ycbcr_to_rgb = ycbcr_to_rgb_tile_reference;
-    k.upsample_step = upsample_step_plain;
-    k.add_residual = add_residual_tile_plain;
-    k.draw_tile = draw_tile_rows_plain;
-    k.draw_base = draw_base_rows_plain;
     return k;
 }
 
-PixelKernels kernels_for(const CpuFeatures& cpu) {
-    PixelKernels k = reference_kernels();
+DecoderKernels decoder_kernels_for(const CpuFeatures& cpu) {
+    DecoderKernels k = reference_decoder_kernels();
 #ifdef QUORVIK_X86_64
     if (cpu.sse2) {
         k.name = "sse2";
         k.decode_channel = decode_channel_record_plain;
         k.inverse_wavelet = inverse_wavelet_sse2;
         k.ycbcr_to_rgb = ycbcr_to_rgb_tile_sse2;
-        k.upsample_step = upsample_step_sse2;
-        k.add_residual = add_residual_tile_sse2;
-        k.draw_tile = draw_tile_rows_sse2;
-        k.draw_base = draw_base_rows_sse2;
     }
     if (cpu.sse2 && cpu.avx2) {
         k.name = "avx2";
@@ -67,40 +59,30 @@ PixelKernels kernels_for(const CpuFeatures& cpu) {
     return k;
 }
 
-namespace {
-
-PixelKernels start_up_kernels() {
+bool reference_kernels_requested() {
     const char* force = getenv("QUORVIK_REFERENCE_KERNELS");
-    if (force && *force && strcmp(force, "0") != 0) return reference_kernels();
-    return kernels_for(detect_cpu_features());
+    return force && *force && strcmp(force, "0") != 0;
 }
 
-// Made on first use, so that no static initialiser elsewhere can see an empty table.
-struct Active {
-    PixelKernels table = start_up_kernels();
-    bool forced = table.decode_channel == decode_channel_record_reference;
-};
-Active& active() {
-    static Active a;
-    return a;
+namespace {
+
+std::atomic<const DecoderKernels*> whole_table{nullptr};
+
+// Used until the whole table exists: made on first use, like it.
+const DecoderKernels& start_up_entries() {
+    static const DecoderKernels k = reference_kernels_requested()
+                                        ? reference_decoder_kernels()
+                                        : decoder_kernels_for(detect_cpu_features());
+    return k;
 }
 
 }  // namespace
 
-const PixelKernels& kernels() {
-    return active().table;
+const DecoderKernels& decoder_kernels() {
+    const DecoderKernels* table = whole_table.load(std::memory_order_acquire);
+    return table ? *table : start_up_entries();
 }
 
-void set_kernels(const PixelKernels& table) {
-    active().table = table;
-    active().forced = false;
-}
-
-void force_reference_kernels(bool on) {
-    active().table = on ? reference_kernels() : kernels_for(detect_cpu_features());
-    active().forced = on;
-}
-
-bool reference_kernels_forced() {
-    return active().forced;
+void use_decoder_kernels(const DecoderKernels* table) {
+    whole_table.store(table, std::memory_order_release);
 }

@@ -1,23 +1,13 @@
 #pragma once
-// The kernel table of the pixel path: every routine a tile or a frame goes through, from the EZW
-// passes to the drawing, as one table of function pointers. It is filled once at start-up with
+// The decoder's part of the kernel table (render/kernels.h holds the whole table, PixelKernels,
+// and its switch): the EZW passes, the inverse transform and the colour conversion, filled with
 // the plain reference versions and then overridden by the SSE2, AVX2 and BMI2 versions the
-// processor has (kernels_for); every version gives bit-identical results, which the tests prove
-// against the reference. One switch, force_reference_kernels (or QUORVIK_REFERENCE_KERNELS=1 in
-// the environment at start-up), puts the reference versions back everywhere: quorvik-tool's
-// --plain and bench --baseline, the tests and the benchmarks use it.
-//
-// The table is read by every thread that makes or draws tiles; change it only between frames.
+// processor has (decoder_kernels_for). Every version gives bit-identical results, which the tests
+// prove against the reference.
 #include <cstddef>
 #include <cstdint>
 
 #include "decoder/ezw_decode.h"
-
-struct RawImage;
-struct TileCorners;  // render/raster.h
-struct ViewRect;     // render/view.h
-struct FrameRows;    // render/raster.h
-struct DrawScratch;  // render/raster.h
 
 // One channel record -> coefficient plane (decode_channel_record's contract).
 using DecodeChannelFn = DecodeStatus (*)(const uint8_t* record, size_t record_len, bool compressed,
@@ -27,30 +17,12 @@ using InverseWaveletFn = void (*)(float* plane);
 // Three planes -> 64 x 64 four-byte pixels, rows `stride` bytes apart.
 using ColourFn = void (*)(const float* y, const float* cb, const float* cr, uint8_t* out,
                           int stride);
-// One doubling step of the tile prediction (render/synth.h).
-using UpsampleFn = void (*)(const uint8_t* source, int w, int h, int stride, int bpp, int ox,
-                            int oz, uint8_t* target);
-// The 64 x 64 core of a prediction plus a residual tile (zero point 127, damped border) -> the
-// final tile (render/synth.h).
-using AddResidualFn = void (*)(const uint8_t* prediction, int prediction_stride,
-                               const uint8_t* residual, int residual_stride, uint8_t* out,
-                               int out_stride);
-// One tile (padded 0x00RRGGBB words) projected onto rows of the frame (render/raster.h).
-using DrawTileFn = void (*)(const FrameRows& rows, const TileCorners& corners, const uint32_t* tile,
-                            bool bilinear, DrawScratch& scratch);
-// Level 1 from the packed base textures onto rows of the frame (render/raster.h).
-using DrawBaseFn = void (*)(const FrameRows& rows, const ViewRect& rect,
-                            const RawImage* packed_textures, bool bilinear, DrawScratch& scratch);
 
-struct PixelKernels {
+struct DecoderKernels {
     const char* name;  // "reference", "sse2", "avx2", "avx2+bmi2": the widest set in use
     DecodeChannelFn decode_channel;
     InverseWaveletFn inverse_wavelet;
     ColourFn ycbcr_to_rgb;
-    UpsampleFn upsample_step;
-    AddResidualFn add_residual;
-    DrawTileFn draw_tile;
-    DrawBaseFn draw_base;
 };
 
 // What the processor offers. fast_bmi2: BMI2 whose pdep/pext are not microcoded (AMD before
@@ -64,15 +36,18 @@ struct CpuFeatures {
 // The one place that asks the processor.
 CpuFeatures detect_cpu_features();
 // Every entry the plain reference version.
-PixelKernels reference_kernels();
-// The reference table overridden by the versions `cpu` can run (features this build has no code
-// for are ignored, as are features the processor lacks).
-PixelKernels kernels_for(const CpuFeatures& cpu);
+DecoderKernels reference_decoder_kernels();
+// The reference entries overridden by the versions `cpu` can run (features this build has no code
+// for are ignored, as are features the processor lacks); `name` says the widest set in use.
+DecoderKernels decoder_kernels_for(const CpuFeatures& cpu);
 
-// The table the pixel path uses.
-const PixelKernels& kernels();
-// Installs a table (tests and benchmarks comparing versions).
-void set_kernels(const PixelKernels& table);
-// The switch: true installs reference_kernels(), false the best table for this processor.
-void force_reference_kernels(bool on);
-bool reference_kernels_forced();
+// The start-up switch: true when QUORVIK_REFERENCE_KERNELS is set in the environment (non-empty,
+// not "0"), which asks for the reference versions everywhere.
+bool reference_kernels_requested();
+
+// The decoder's entries of the table the pixel path uses: those of kernels() (render/kernels.h)
+// once that table exists; before, the same start-up choice made here.
+const DecoderKernels& decoder_kernels();
+// Points decoder_kernels() at the whole table's decoder entries; render/kernels.cpp calls it once,
+// when it makes the table.
+void use_decoder_kernels(const DecoderKernels* table);

@@ -65,5 +65,5 @@ const float* inverse_wavelet_of_zero() {
 }
 
 void inverse_wavelet(float* plane) {
-    kernels().inverse_wavelet(plane);
+    decoder_kernels().inverse_wavelet(plane);
 }

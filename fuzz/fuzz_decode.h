@@ -9,7 +9,6 @@
 #include "decoder/ezw_decode.h"
 #include "fuzz/fuzz_check.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 #include "store/tile_file.h"
 
 // One decoded channel plane against the decoder's own account of the decode. A significant

@@ -21,7 +21,7 @@
 #include <mutex>
 #include <vector>
 
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 #include "render/picture.h"
 #include "render/raster.h"
 #include "render/tile.h"

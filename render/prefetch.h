@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "camera/camera.h"
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 
 struct Picture;
 class RenderEngine;

@@ -8,12 +8,12 @@
 #include "app/frame_state.h"
 #include "app/settings.h"
 #include "camera/camera.h"
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 #include "render/picture.h"
 #include "render/raster_internal.h"
+#include "render/render_buffers.h"
 #include "render/view.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 
 using namespace raster;
 

@@ -18,6 +18,8 @@ set(QUORVIK_RENDER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/raster.cpp
   ${CMAKE_CURRENT_LIST_DIR}/raster_sse2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/overlays.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/kernels.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/render_buffers.cpp
 )
 target_sources(quorvik_core PRIVATE ${QUORVIK_RENDER_SOURCES})
 set_source_files_properties(${QUORVIK_RENDER_SOURCES} PROPERTIES COMPILE_OPTIONS "-ffp-contract=off")

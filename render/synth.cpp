@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "app/settings.h"
+#include "render/render_buffers.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 #include "store/raw_image.h"
 
 // Tile prediction: a tile of level L is its sub-image's base texture upsampled L - 1 times with

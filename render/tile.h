@@ -2,7 +2,7 @@
 // Making one tile of levels 2..5: decode its residual, predict it from the base texture, add the
 // two. One reentrant function over explicit inputs; the viewer's named steps (decode_tile,
 // synthesise_tile, add_residual) are its single-threaded form over the program-wide work images.
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 #include "render/tile_scratch.h"
 
 struct DataSet;

@@ -5,13 +5,13 @@
 
 #include "app/frame_state.h"
 #include "app/settings.h"
-#include "decoder/kernels.h"
 #include "render/engine.h"
+#include "render/kernels.h"
 #include "render/qvk_picture.h"
 #include "render/raster.h"
+#include "render/render_buffers.h"
 #include "render/synth.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 
 int32_t current_level = 1;
 float current_scale = 32.0f;

@@ -6,8 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "app/console.h"
-#include "app/exit.h"
+#include "store/log.h"
 
 const char* const kDefaultDataFolder = "./ezw_data";
 const char* const kSubImageNames[kSubImages] = {"A1", "B1", "C1", "D1", "A2", "B2", "C2", "D2"};
@@ -235,13 +234,4 @@ void pack_base_textures(DataSet& data) {
     fprintf(console_out, "rearrange bits for faster rendering\n");
     for (int i = 0; i < kSubImages; ++i) pack_pixels(data.base_tex[i], data.base_tex_packed[i]);
     fprintf(console_out, "rearranged bits for faster rendering\n");
-}
-
-void load_data_set(const std::string& folder) {
-    const LoadError e = read_data_set(folder, viewer_data);
-    if (e) {
-        fputs(e.detail.c_str(), stderr);
-        exit_program(1, "%s", e.message);
-    }
-    minimap_rect = MinimapRect{0, 0, minimap.w, minimap.h};
 }

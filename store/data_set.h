@@ -70,8 +70,4 @@ extern ResidualLevel (&residuals_level)[kSubImages][kLevels];
 extern RawImage (&base_tex)[kSubImages];
 extern RawImage (&base_tex_packed)[kSubImages];
 extern RawImage& minimap;
-extern MinimapRect minimap_rect;  // written at load; x, y clamped by resize_window
-
-// Loads `folder` into viewer_data and places the minimap, or prints the error and ends the
-// program with status 1 (the viewer's start-up).
-void load_data_set(const std::string& folder = kDefaultDataFolder);
+extern MinimapRect minimap_rect;  // written at load (app/load.h); x, y clamped by resize_window

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/console.h"
+#include "store/log.h"
 #include "store/tile_file.h"
 
 namespace {

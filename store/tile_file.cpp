@@ -5,8 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/console.h"
-#include "app/exit.h"
+#include "store/log.h"
 #include "store/raw_image.h"
 
 namespace {
@@ -120,11 +119,6 @@ LoadError failure(const char* file, const std::string& reason, const char* messa
     return e;
 }
 
-[[noreturn]] void exit_with(const LoadError& e) {
-    fputs(e.detail.c_str(), stderr);
-    exit_program(1, "%s", e.message);
-}
-
 }  // namespace
 
 LoadError index_tile_set(TileSet& set, int64_t payload_len, int level, const char* filename) {
@@ -140,11 +134,6 @@ LoadError index_tile_set(TileSet& set, int64_t payload_len, int level, const cha
             break;
     }
     return failure(filename, why, index_message(level));
-}
-
-void build_tile_index(TileSet& set, int64_t payload_len, int level, const char* filename) {
-    const LoadError e = index_tile_set(set, payload_len, level, filename);
-    if (e) exit_with(e);
 }
 
 LoadError read_residual_level(const char* r_name, const char* g_name, const char* b_name,
@@ -225,12 +214,6 @@ LoadError read_residual_level(const char* r_name, const char* g_name, const char
         if (e) return e;
     }
     return LoadError();
-}
-
-void load_residual_level(const char* r_name, const char* g_name, const char* b_name,
-                         ResidualLevel& entry, int level) {
-    const LoadError e = read_residual_level(r_name, g_name, b_name, entry, level);
-    if (e) exit_with(e);
 }
 
 bool parse_tile_file(const uint8_t* bytes, size_t len, int level, TileSet& set, std::string& why) {

@@ -90,19 +90,15 @@ IndexResult walk_tile_records(const TileSetHeader& h, const uint8_t* payload, in
 const char* index_message(int level);
 
 // Builds set.index from set.data; on failure returns the error naming `filename`, with the
-// level's index message.
+// level's index message. (The viewer's form that ends the program: build_tile_index, app/load.h.)
 LoadError index_tile_set(TileSet& set, int64_t payload_len, int level, const char* filename);
-// The same, ending the program through exit_program on failure (the viewer's form).
-void build_tile_index(TileSet& set, int64_t payload_len, int level, const char* filename);
 
 // Loads the R, G and B files of one sub-image and level into three new tile sets in `entry`,
 // printing the loading lines on console_out. On failure returns the error; `entry` then holds
-// whatever was allocated so far (free it with free_tile_set).
+// whatever was allocated so far (free it with free_tile_set). (The viewer's form that ends the
+// program: load_residual_level, app/load.h.)
 LoadError read_residual_level(const char* r_name, const char* g_name, const char* b_name,
                               ResidualLevel& entry, int level);
-// The same, ending the program with status 1 on failure (the viewer's form).
-void load_residual_level(const char* r_name, const char* g_name, const char* b_name,
-                         ResidualLevel& entry, int level);
 
 // Parses a whole tile file held in memory (header, validation, index) into `set`, allocating
 // index and data. Prints nothing; false with `why` on failure. For fuzzers and tools.

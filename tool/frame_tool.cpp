@@ -9,6 +9,7 @@
 
 #include "app/console.h"
 #include "app/frame_state.h"
+#include "app/load.h"
 #include "camera/camera.h"
 #include "decoder/scan_order.h"
 #include "render/engine.h"
@@ -17,9 +18,9 @@
 #include "render/qvk_picture.h"
 #include "store/qvk_file.h"
 #include "render/raster.h"
+#include "render/render_buffers.h"
 #include "render/view.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 #include "tool/commands.h"
 
 int fail(const char* command, const std::string& message) {

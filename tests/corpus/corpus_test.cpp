@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/console.h"
+#include "app/load.h"
 #include "decoder/decode_tile.h"
 #include "store/data_set.h"
 #include "store/tile_file.h"

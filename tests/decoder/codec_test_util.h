@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 
 using Bytes = std::vector<uint8_t>;
 

@@ -11,7 +11,6 @@
 #include "decoder/scan_order.h"
 #include "encoder/encoder.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 #include "tests/decoder/codec_test_util.h"
 
 namespace {

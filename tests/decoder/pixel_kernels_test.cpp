@@ -8,8 +8,8 @@
 #include <random>
 
 #include "decoder/colour.h"
-#include "decoder/kernels.h"
 #include "decoder/lifting.h"
+#include "render/kernels.h"
 #include "tests/decoder/codec_test_util.h"
 
 namespace {

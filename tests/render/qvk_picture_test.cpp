@@ -10,7 +10,7 @@
 #include "app/console.h"
 #include "app/frame_state.h"
 #include "app/settings.h"
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 #include "render/engine.h"
 #include "render/picture.h"
 #include "render/qvk_picture.h"
@@ -18,7 +18,7 @@
 #include "render/tile_scratch.h"
 #include "render/view.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
+#include "app/load.h"
 #include "tests/render/render_test_util.h"
 #include "tests/support/fixture.h"
 

@@ -10,9 +10,9 @@
 #include "app/settings.h"
 #include "camera/camera.h"
 #include "render/raster.h"
+#include "render/render_buffers.h"
 #include "render/view.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 #include "tests/render/render_test_util.h"
 
 namespace {

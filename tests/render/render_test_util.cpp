@@ -7,10 +7,11 @@
 
 #include "app/console.h"
 #include "app/frame_state.h"
+#include "app/load.h"
 #include "camera/camera.h"
 #include "decoder/scan_order.h"
+#include "render/render_buffers.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 #include "tests/support/fixture.h"
 
 void load_fixture_once() {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "render/render_buffers.h"
 #include "render/synth.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 #include "tests/render/render_test_util.h"
 
 namespace {

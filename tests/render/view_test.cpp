@@ -8,11 +8,11 @@
 #include "app/frame_state.h"
 #include "app/settings.h"
 #include "camera/camera.h"
-#include "decoder/kernels.h"
+#include "render/kernels.h"
 #include "render/overlays.h"
 #include "render/raster.h"
+#include "render/render_buffers.h"
 #include "render/view.h"
-#include "store/render_buffers.h"
 #include "tests/render/render_test_util.h"
 
 namespace {

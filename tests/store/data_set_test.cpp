@@ -8,9 +8,10 @@
 
 #include "app/exit.h"
 #include "app/frame_state.h"
+#include "app/load.h"
 #include "camera/camera.h"
+#include "render/render_buffers.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 #include "tests/store/console_capture.h"
 #include "tests/support/fixture.h"
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/load.h"
 #include "store/tile_file.h"
 #include "tests/store/console_capture.h"
 #include "tests/support/fixture.h"

@@ -9,7 +9,7 @@
 #include "decoder/decode_tile.h"
 #include "encoder/encoder.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
+#include "render/render_buffers.h"
 #include "render/synth.h"
 #include "builder/fast_ezw.h"
 #include "builder/tile_coder.h"

@@ -8,7 +8,7 @@
 
 #include "render/synth.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
+#include "render/render_buffers.h"
 #include "builder/parallel.h"
 #include "builder/pyramid.h"
 

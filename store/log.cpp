@@ -1,3 +1,3 @@
-#include "app/console.h"
+#include "store/log.h"
 
 FILE* console_out = stdout;

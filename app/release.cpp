@@ -7,8 +7,8 @@
 #include "app/frame_state.h"
 #include "camera/camera.h"
 #include "render/engine.h"
+#include "render/render_buffers.h"
 #include "store/data_set.h"
-#include "store/render_buffers.h"
 
 void release_program_data() {
     // First the render engine: its workers may be reading the data set.
