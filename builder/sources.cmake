@@ -1,6 +1,5 @@
 pkg_check_modules(VIPS REQUIRED IMPORTED_TARGET vips-cpp)
 pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
-
 # The data set builder: one library, built once, linked into quorvik-tool and into its tests.
 # Compiled with -ffp-contract=off like the decoder and the encoder, whose float rules it shares
 # (it predicts and decodes tiles to check what the viewer will show).
@@ -35,3 +34,4 @@ set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/world.cpp PROPERTIES COMPI
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/rd_quant.cpp
                             ${CMAKE_CURRENT_LIST_DIR}/coarse_refine.cpp PROPERTIES COMPILE_OPTIONS
                             "-ffp-contract=off;-fno-math-errno;-fno-trapping-math")
+

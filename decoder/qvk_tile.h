@@ -1,9 +1,9 @@
 #pragma once
-// The tile coders of the one-file picture form (store/qvk_format.h names them). Decoding checks
-// everything it reads: damaged bytes give false, never a read or write outside the buffers.
+// The tile decoders of the one-file picture form (store/qvk_format.h names the coders; their
+// encoders are in encoder/qvk_tile_encode.h). Decoding checks everything it reads: damaged bytes
+// give false, never a read or write outside the buffers.
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "store/qvk_format.h"
 
@@ -13,7 +13,3 @@
 bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int w, int h, uint8_t* out,
                      int stride);
 
-// Codes a w x h tile whose pixels are `rgb` (three bytes each, rows `stride` bytes apart) with
-// `coder` at `quality` (0..100; the lossless coder ignores it), replacing `out`.
-void encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, int stride, int w, int h,
-                     std::vector<uint8_t>& out);

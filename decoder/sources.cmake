@@ -13,6 +13,7 @@ set(QUORVIK_DECODER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/colour_avx2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/kernels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/decode_tile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/qvk_tile.cpp
 )
 target_sources(quorvik_core PRIVATE ${QUORVIK_DECODER_SOURCES})
 set_source_files_properties(${QUORVIK_DECODER_SOURCES} PROPERTIES COMPILE_OPTIONS "-ffp-contract=off")

@@ -5,6 +5,7 @@ set(QUORVIK_ENCODER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/colour_forward.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ezw_encode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/record_writer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/qvk_tile_encode.cpp
 )
 target_sources(quorvik_core PRIVATE ${QUORVIK_ENCODER_SOURCES})
 set_source_files_properties(${QUORVIK_ENCODER_SOURCES} PROPERTIES COMPILE_OPTIONS "-ffp-contract=off")

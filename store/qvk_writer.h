@@ -26,7 +26,9 @@ class QvkWriter {
     const QvkHeader& header() const { return header_; }
 
     // Appends tile (tx, ty) of level `l` (1..levels). Each tile exactly once. Safe from several
-    // threads at once. False, with `error` set, on a write failure (the file is then unusable).
+    // threads at once. False, with `error` set, when the tile does not exist, its length is not
+    // 1..kQvkMaxTileBytes or it came before (the file stays usable), or on a write failure (the
+    // file is then unusable: finish fails).
     bool add_tile(int l, uint32_t tx, uint32_t ty, const uint8_t* bytes, size_t n,
                   std::string& error);
 
@@ -40,10 +42,13 @@ class QvkWriter {
     uint64_t bytes() const;
 
   private:
+    // A page being filled. A slot is taken (its entry's length, never 0 for a tile, is set) when
+    // its tile's bytes are reserved, and counted in `filled` once they are written.
     struct OpenPage {
         std::vector<uint8_t> bytes;
         uint32_t filled = 0;
     };
+    std::string fail(const std::string& what) const;
     bool write_at(uint64_t offset, const void* data, size_t n, std::string& error);
 
     std::string path_, temp_;
@@ -53,4 +58,8 @@ class QvkWriter {
     uint64_t end_ = 0;  // where the next tile goes
     uint64_t tiles_added_ = 0, tiles_total_ = 0;
     std::map<uint64_t, OpenPage> open_pages_;  // by page offset
+    // Pages written, one bit per page of each level (a tile of one of them is a duplicate); an
+    // eighth of a byte per 4096 tiles.
+    std::vector<bool> sealed_[kQvkMaxLevels + 1];
+    bool failed_ = false;  // a write failed: the file is unusable
 };

@@ -1,0 +1,70 @@
+// Tile decoders of the one-file picture form (decoder/qvk_tile.h).
+#include "decoder/qvk_tile.h"
+
+#include <zlib.h>
+#ifdef QUORVIK_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
+#include <cstring>
+
+namespace {
+
+#ifdef QUORVIK_HAVE_LIBDEFLATE
+struct ThreadDecompressor {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    ~ThreadDecompressor() {
+        if (d) libdeflate_free_decompressor(d);
+    }
+};
+thread_local ThreadDecompressor tls_decompressor;
+#endif
+
+// Inflates one whole zlib stream that must fill `out` exactly and end where the input ends.
+bool inflate_exact(const uint8_t* in, size_t n, uint8_t* out, size_t want) {
+#ifdef QUORVIK_HAVE_LIBDEFLATE
+    if (libdeflate_decompressor* d = tls_decompressor.d) {
+        size_t used = 0;
+        return libdeflate_zlib_decompress_ex(d, in, n, out, want, &used, nullptr) ==
+                   LIBDEFLATE_SUCCESS &&
+               used == n;
+    }
+#endif
+    uLongf got = uLongf(want);
+    uLong used = uLong(n);
+    return uncompress2(out, &got, in, &used) == Z_OK && got == want && used == n;
+}
+
+bool decode_deflate_rgb(const uint8_t* bytes, size_t n, int w, int h, uint8_t* out, int stride) {
+    uint8_t rgb[kQvkTileSize * kQvkTileSize * 3];
+    const size_t row = size_t(w) * 3;
+    if (!inflate_exact(bytes, n, rgb, row * size_t(h))) return false;
+    for (int y = 0; y < kQvkTileSize; ++y) {
+        uint8_t* o = out + size_t(y) * size_t(stride);
+        if (y >= h) {
+            memset(o, 0, 4 * kQvkTileSize);
+            continue;
+        }
+        uint8_t* r = rgb + size_t(y) * row;
+        for (size_t i = 3; i < row; ++i) r[i] = uint8_t(r[i] + r[i - 3]);
+        for (int x = 0; x < w; ++x) {
+            o[4 * x] = r[3 * x];
+            o[4 * x + 1] = r[3 * x + 1];
+            o[4 * x + 2] = r[3 * x + 2];
+            o[4 * x + 3] = 255;
+        }
+        memset(o + 4 * w, 0, size_t(4 * (kQvkTileSize - w)));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int w, int h, uint8_t* out,
+                     int stride) {
+    if (w < 1 || w > kQvkTileSize || h < 1 || h > kQvkTileSize || stride < 4 * kQvkTileSize)
+        return false;
+    if (coder == uint32_t(QvkCoder::deflate_rgb))
+        return decode_deflate_rgb(bytes, n, w, h, out, stride);
+    return false;
+}

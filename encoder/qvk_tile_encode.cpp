@@ -1,0 +1,60 @@
+// Tile encoders of the one-file picture form (encoder/qvk_tile_encode.h).
+#include "encoder/qvk_tile_encode.h"
+
+#include <zlib.h>
+#ifdef QUORVIK_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
+namespace {
+
+constexpr int kDeflateLevel = 6;
+
+#ifdef QUORVIK_HAVE_LIBDEFLATE
+struct ThreadCompressor {
+    libdeflate_compressor* c = libdeflate_alloc_compressor(kDeflateLevel);
+    ~ThreadCompressor() {
+        if (c) libdeflate_free_compressor(c);
+    }
+};
+thread_local ThreadCompressor tls_compressor;
+#endif
+
+void zlib_stream(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
+#ifdef QUORVIK_HAVE_LIBDEFLATE
+    if (libdeflate_compressor* c = tls_compressor.c) {
+        out.resize(libdeflate_zlib_compress_bound(c, n));
+        const size_t got = libdeflate_zlib_compress(c, in, n, out.data(), out.size());
+        if (got > 0) {
+            out.resize(got);
+            return;
+        }
+    }
+#endif
+    uLongf got = compressBound(uLong(n));
+    out.resize(got);
+    compress2(out.data(), &got, in, uLong(n), kDeflateLevel);
+    out.resize(got);
+}
+
+}  // namespace
+
+bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, int stride, int w, int h,
+                     std::vector<uint8_t>& out) {
+    (void)quality;  // the only coder is lossless
+    out.clear();
+    if (coder != uint32_t(QvkCoder::deflate_rgb) || w < 1 || w > kQvkTileSize || h < 1 ||
+        h > kQvkTileSize)
+        return false;
+    // Each byte after a row's first pixel becomes its difference from the pixel to its left.
+    uint8_t filtered[kQvkTileSize * kQvkTileSize * 3];
+    const size_t row = size_t(w) * 3;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* in = rgb + size_t(y) * size_t(stride);
+        uint8_t* f = filtered + size_t(y) * row;
+        for (size_t i = 0; i < 3; ++i) f[i] = in[i];
+        for (size_t i = 3; i < row; ++i) f[i] = uint8_t(in[i] - in[i - 3]);
+    }
+    zlib_stream(filtered, row * size_t(h), out);
+    return true;
+}

@@ -1,0 +1,14 @@
+#pragma once
+// The tile encoders of the one-file picture form (store/qvk_format.h names the coders; their
+// decoders are in decoder/qvk_tile.h).
+#include <cstdint>
+#include <vector>
+
+#include "store/qvk_format.h"
+
+// Codes a w x h tile (1..64 each) whose pixels are `rgb` (three bytes each, rows `stride` bytes
+// apart) with `coder` at `quality` (0..100; the lossless coder ignores it), replacing `out`.
+// False (and `out` empty) when the coder is unknown or the size is out of range. Thread-safe
+// (each thread keeps its own compressor).
+bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, int stride, int w, int h,
+                     std::vector<uint8_t>& out);
