@@ -16,7 +16,9 @@ set(QUORVIK_BUILDER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/seam.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tile_coder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/verify.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vips_start.cpp
   ${CMAKE_CURRENT_LIST_DIR}/world.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/world_fields.cpp
 )
 add_library(quorvik_builder STATIC ${QUORVIK_BUILDER_SOURCES})
 target_include_directories(quorvik_builder PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
@@ -27,7 +29,7 @@ set_source_files_properties(${QUORVIK_BUILDER_SOURCES} PROPERTIES COMPILE_OPTION
 # The world's shading loop vectorises only when sqrt need not set errno (its argument is never
 # negative) and the compiler may evaluate every kind of ground before picking one (no float
 # traps are enabled). Neither option changes a result.
-set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/world.cpp PROPERTIES COMPILE_OPTIONS
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/world_fields.cpp PROPERTIES COMPILE_OPTIONS
                             "-ffp-contract=off;-fno-math-errno;-fno-trapping-math")
 # Likewise the rate-distortion loops and the coarse choice's descent, whose selects between float
 # values vectorise only when a comparison need not be kept from trapping.
