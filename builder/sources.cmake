@@ -8,10 +8,13 @@ set(QUORVIK_BUILDER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/builder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/coarse_refine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fast_ezw.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/image_rows.cpp
   ${CMAKE_CURRENT_LIST_DIR}/image_source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/parallel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/progress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pyramid.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/qvk_build.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/qvk_verify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/rd_quant.cpp
   ${CMAKE_CURRENT_LIST_DIR}/seam.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tile_coder.cpp
@@ -19,6 +22,7 @@ set(QUORVIK_BUILDER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/vips_start.cpp
   ${CMAKE_CURRENT_LIST_DIR}/world.cpp
   ${CMAKE_CURRENT_LIST_DIR}/world_fields.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/world_rows.cpp
 )
 add_library(quorvik_builder STATIC ${QUORVIK_BUILDER_SOURCES})
 target_include_directories(quorvik_builder PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
