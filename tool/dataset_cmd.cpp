@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -49,7 +50,8 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
     cmd->add_option(
            "--quality", a.quality,
            "0..100: higher keeps finer detail and makes larger files (default 60); the PSNR "
-           "promised is 24 + 12 (Q/100)^2 dB")
+           "promised is 24 + 12 (Q/100)^2 dB. A .qvk file's tiles are lossless for now: it "
+           "only records the quality")
         ->check(CLI::Range(0, 100));
     cmd->add_option("--threads", a.threads,
                     "Worker threads (default: every core); the output "
@@ -224,14 +226,14 @@ void register_dataset_commands(CLI::App& app) {
         "least that large");
     build->callback([] { run_make(build_args, false); });
 
-    CLI::App* import = app.add_subcommand(
+    CLI::App* import_cmd = app.add_subcommand(
         "import",
         "Make a data set from a picture (any format libvips reads), resampled to 65536 x 32768; "
         "with --out NAME.qvk, the picture at its own size in one file");
-    import->add_option("IMAGE", import_args.image, "The picture")->required();
-    add_common(import, import_args);
+    import_cmd->add_option("IMAGE", import_args.image, "The picture")->required();
+    add_common(import_cmd, import_args);
     import_args.fit_option =
-        import
+        import_cmd
             ->add_option("--fit", import_args.fit,
                          "contain: show all of a picture that is not 2:1, with black bars; cover: "
                          "fill the world and crop; native: no resampling, the picture pixel for "
@@ -239,30 +241,31 @@ void register_dataset_commands(CLI::App& app) {
                          "with black (default contain). Not for a .qvk file, which always keeps "
                          "the picture's own size")
             ->check(CLI::IsMember({"contain", "cover", "native"}));
-    import->callback([] { run_make(import_args, true);
-});
+    import_cmd->callback([] { run_make(import_args, true); });
 
-CLI::App* verify = app.add_subcommand(
-    "verify",
-    "Check a data set (a folder, or a .qvk file whose every tile is read and decoded) with "
-    "the viewer's validation; exit status 0 only when sound");
-verify
-    ->add_option("DIR", verify_dir,
-                 "The folder holding ezw_data (or ezw_data itself), or a .qvk file")
-    ->required();
-verify->add_flag("--decode", verify_opt.decode,
-                 "Also decode every tile and report those whose streams run short (a .qvk "
-                 "file is always decoded)");
-verify->add_option("--threads", verify_opt.threads, "Worker threads (default: every core)")
-    ->check(CLI::Range(0, 256));
-verify->callback([] {
-    if (builder::is_qvk_path(verify_dir)) {
-        std::string open_error;
-        tool_status =
-            builder::verify_qvk(verify_dir, verify_opt.threads, stdout, open_error) ? 0 : 1;
-        if (!open_error.empty()) fprintf(stderr, "quorvik-tool: %s\n", open_error.c_str());
-        return;
-    }
-    tool_status = builder::verify_data_set(verify_dir, verify_opt, stdout) ? 0 : 1;
-});
+    CLI::App* verify = app.add_subcommand(
+        "verify",
+        "Check a data set (a folder, or a .qvk file whose every tile is read and decoded) with "
+        "the viewer's validation; exit status 0 only when sound");
+    verify
+        ->add_option("DIR", verify_dir,
+                     "The folder holding ezw_data (or ezw_data itself), or a .qvk file")
+        ->required();
+    verify->add_flag("--decode", verify_opt.decode,
+                     "Also decode every tile and report those whose streams run short (a .qvk "
+                     "file is always decoded)");
+    verify->add_option("--threads", verify_opt.threads, "Worker threads (default: every core)")
+        ->check(CLI::Range(0, 256));
+    verify->callback([] {
+        // A file is read as a one-file picture whatever its name; a folder as a data set.
+        std::error_code ec;
+        if (builder::is_qvk_path(verify_dir) || std::filesystem::is_regular_file(verify_dir, ec)) {
+            std::string open_error;
+            tool_status =
+                builder::verify_qvk(verify_dir, verify_opt.threads, stdout, open_error) ? 0 : 1;
+            if (!open_error.empty()) fprintf(stderr, "quorvik-tool: %s\n", open_error.c_str());
+            return;
+        }
+        tool_status = builder::verify_data_set(verify_dir, verify_opt, stdout) ? 0 : 1;
+    });
 }
