@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "builder/builder.h"
 #include "builder/parallel.h"
 #include "builder/progress.h"
+#include "builder/strip_reader.h"
 #include "encoder/qvk_tile_encode.h"
 #include "store/qvk_writer.h"
 
@@ -158,21 +158,12 @@ QvkBuildReport build_qvk(RowSource& source, const QvkBuildOptions& options) {
     try {
         PyramidWriter pyramid(writer, pool, progress, options.quality);
         Strip& fine = pyramid.finest();
-        // The next strip is read while this one is coded. `ahead` outlives `pending`, whose end
-        // waits for a read still running when coding fails.
-        std::vector<uint8_t> ahead(fine.rgb.size());
-        auto read = [&](uint32_t y0) {
-            const uint32_t n = std::min(kTile, fine.height - y0);
-            return std::async(std::launch::async, [&source, &ahead, &fine, y0, n] {
-                if (interrupt_requested.load(std::memory_order_relaxed)) throw BuildInterrupted();
-                source.rows(y0, n, ahead.data(), fine.stride);
-            });
-        };
-        std::future<void> pending = read(0);
+        // Strips read ahead: up to four, or fewer when a strip is large (a very wide picture).
+        const size_t strip_bytes = fine.rgb.size();
+        const int ahead = int(std::clamp<size_t>((size_t(256) << 20) / strip_bytes, 1, 4));
+        StripReader reader(source, kTile, fine.stride, ahead);
         for (uint32_t y0 = 0; y0 < fine.height; y0 += kTile) {
-            pending.get();
-            fine.rgb.swap(ahead);
-            if (y0 + kTile < fine.height) pending = read(y0 + kTile);
+            reader.next(fine.rgb);
             fine.filled = std::min(kTile, fine.height - y0);
             pyramid.emit(h.levels);
         }

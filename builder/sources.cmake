@@ -17,6 +17,7 @@ set(QUORVIK_BUILDER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/qvk_verify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/rd_quant.cpp
   ${CMAKE_CURRENT_LIST_DIR}/seam.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/strip_reader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tile_coder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/verify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vips_start.cpp
