@@ -12,4 +12,3 @@
 // are black. False when the bytes are damaged or the coder is unknown (`out` then unspecified).
 bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int w, int h, uint8_t* out,
                      int stride);
-

@@ -3,9 +3,10 @@
 //
 //   quorvik-fuzz-seeds OUT_DIR [DATA_SET]
 //
-// writes OUT_DIR/raw_image, OUT_DIR/tile_file and OUT_DIR/tile_record. With DATA_SET (a folder
-// holding ezw_data, as quorvik-tool build writes it), records of its level-2 tile files join the
-// tile record seeds: real tiles of a real world (whole files are too large to mutate quickly).
+// writes OUT_DIR/raw_image, OUT_DIR/tile_file, OUT_DIR/tile_record and OUT_DIR/qvk_file. With
+// DATA_SET (a folder holding ezw_data, as quorvik-tool build writes it), records of its level-2
+// tile files join the tile record seeds: real tiles of a real world (whole files are too large to
+// mutate quickly).
 //
 // Tile records come in both forms, stored and zlib-compressed, and cover the decoder's ways
 // through a pass: zerotree roots at the DC coefficient and below it, isolated zeros, both signs,
@@ -21,7 +22,9 @@
 #include <vector>
 
 #include "encoder/encoder.h"
+#include "encoder/qvk_tile_encode.h"
 #include "store/data_set.h"
+#include "store/qvk_writer.h"
 #include "store/tile_file.h"
 #include "tests/support/fixture.h"
 
@@ -187,6 +190,40 @@ int records_from_data_set(const fs::path& world, const fs::path& recs) {
     return written;
 }
 
+// A one-file picture of the fixture's base texture `sub`, every level sampled from it, written by
+// the project's own writer. Small pictures keep the files (a few kB) quick to mutate.
+void qvk_seed(const fs::path& path, uint32_t w, uint32_t h, int sub) {
+    QvkWriter writer;
+    std::string error;
+    bool ok = writer.begin(path.string(), w, h, QvkCoder::deflate_rgb, 100, error);
+    const QvkHeader& hd = writer.header();
+    for (int l = 1; ok && l <= hd.levels; ++l) {
+        const QvkLevel& v = hd.level[l];
+        const int shift = hd.levels - l;
+        for (uint32_t ty = 0; ok && ty < v.tiles_y; ++ty)
+            for (uint32_t tx = 0; ok && tx < v.tiles_x; ++tx) {
+                const int tw = int(std::min<uint32_t>(64, v.width - 64 * tx));
+                const int th = int(std::min<uint32_t>(64, v.height - 64 * ty));
+                Bytes rgb(size_t(tw * th * 3)), coded;
+                for (int y = 0; y < th; ++y)
+                    for (int x = 0; x < tw; ++x) {
+                        const uint32_t p =
+                            fixture_base_rgb(int(64 * tx + uint32_t(x)) << shift,
+                                             int(64 * ty + uint32_t(y)) << shift, sub);
+                        for (int c = 0; c < 3; ++c)
+                            rgb[size_t((y * tw + x) * 3 + c)] = uint8_t(p >> (16 - 8 * c));
+                    }
+                ok = encode_qvk_tile(uint32_t(QvkCoder::deflate_rgb), 100, rgb.data(), tw * 3, tw,
+                                     th, coded) &&
+                     writer.add_tile(l, tx, ty, coded.data(), coded.size(), error);
+            }
+    }
+    if (!ok || !writer.finish(error)) {
+        fprintf(stderr, "%s\n", error.c_str());
+        exit(1);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -196,7 +233,8 @@ int main(int argc, char** argv) {
     }
     const fs::path out(argv[1]);
     const fs::path raw = out / "raw_image", tiles = out / "tile_file", recs = out / "tile_record";
-    for (const fs::path& d : {raw, tiles, recs}) fs::create_directories(d);
+    const fs::path qvk = out / "qvk_file";
+    for (const fs::path& d : {raw, tiles, recs, qvk}) fs::create_directories(d);
 
     put(raw, "rgb_1x1.pzd", raw_rgb_image(1, 1, fixture_base_rgb, 0));
     put(raw, "rgb_3x2.pzd", raw_rgb_image(3, 2, fixture_base_rgb, 1));
@@ -248,6 +286,13 @@ int main(int argc, char** argv) {
         put(tiles, std::string("encoded_level2_") + (compressed ? "zlib" : "stored") + ".ezw",
             file);
     }
+    // One-file pictures: one tile, a tile's edge crossed each way, three levels, a wide strip.
+    qvk_seed(qvk / "one_pixel.qvk", 1, 1, 0);
+    qvk_seed(qvk / "tile_64x64.qvk", 64, 64, 1);
+    qvk_seed(qvk / "edge_65x63.qvk", 65, 63, 2);
+    qvk_seed(qvk / "three_levels_200x100.qvk", 200, 100, 3);
+    qvk_seed(qvk / "strip_300x5.qvk", 300, 5, 4);
+
     if (argc == 3) {
         const int n = records_from_data_set(argv[2], recs);
         printf("%d records taken from %s\n", n, argv[2]);

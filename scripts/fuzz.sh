@@ -44,6 +44,7 @@ max_len() {
     case $1 in
         raw_image) echo 16384 ;;
         tile_file) echo 65536 ;;
+        qvk_file) echo 32768 ;;
         *) echo 16384 ;;
     esac
 }

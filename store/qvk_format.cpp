@@ -11,7 +11,9 @@ namespace {
 uint32_t get_u32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-uint64_t get_u64(const uint8_t* p) { return uint64_t(get_u32(p)) | uint64_t(get_u32(p + 4)) << 32; }
+uint64_t get_u64(const uint8_t* p) {
+    return uint64_t(get_u32(p)) | uint64_t(get_u32(p + 4)) << 32;
+}
 void put_u32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
@@ -21,7 +23,9 @@ void put_u64(uint8_t* p, uint64_t v) {
 }
 
 // zlib's crc32 takes at most 4 GiB - 1 at a time; pages and headers are far smaller.
-uint32_t crc_of(const uint8_t* p, size_t n) { return uint32_t(crc32(0L, p, uInt(n))); }
+uint32_t crc_of(const uint8_t* p, size_t n) {
+    return uint32_t(crc32(0L, p, uInt(n)));
+}
 
 std::string format(const char* fmt, unsigned long long a = 0, unsigned long long b = 0,
                    unsigned long long c = 0, unsigned long long d = 0) {
@@ -30,9 +34,13 @@ std::string format(const char* fmt, unsigned long long a = 0, unsigned long long
     return text;
 }
 
-uint32_t ceil_shift(uint32_t v, int s) { return uint32_t((uint64_t(v) + (uint64_t(1) << s) - 1) >> s); }
+uint32_t ceil_shift(uint32_t v, int s) {
+    return uint32_t((uint64_t(v) + (uint64_t(1) << s) - 1) >> s);
+}
 
-bool side_ok(uint32_t v) { return v >= 1 && v <= kQvkMaxSide; }
+bool side_ok(uint32_t v) {
+    return v >= 1 && v <= kQvkMaxSide;
+}
 
 }  // namespace
 
@@ -74,10 +82,11 @@ QvkPageRef qvk_page_of(const QvkLevel& level, uint32_t tx, uint32_t ty) {
     r.py = ty / P;
     r.width = level.tiles_x - r.px * P < P ? level.tiles_x - r.px * P : P;
     r.height = level.tiles_y - r.py * P < P ? level.tiles_y - r.py * P : P;
-    const uint64_t tiles_before = uint64_t(r.py) * P * level.tiles_x + uint64_t(r.px) * P * r.height;
+    const uint64_t tiles_before =
+        uint64_t(r.py) * P * level.tiles_x + uint64_t(r.px) * P * r.height;
     const uint64_t pages_before = uint64_t(r.py) * level.pages_x + r.px;
-    r.offset = level.index_offset + kQvkTileEntryBytes * tiles_before +
-               kQvkPageCrcBytes * pages_before;
+    r.offset =
+        level.index_offset + kQvkTileEntryBytes * tiles_before + kQvkPageCrcBytes * pages_before;
     r.bytes = kQvkTileEntryBytes * uint64_t(r.width) * r.height + kQvkPageCrcBytes;
     r.slot = (ty - r.py * P) * r.width + (tx - r.px * P);
     return r;
@@ -110,8 +119,9 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
     if (needed) *needed = 0;
     // The magic first, on whatever bytes there are: a short file that starts otherwise is not
     // a picture at all.
-    if (memcmp(bytes, kQvkMagic, n < 8 ? n : 8) != 0 || actual_length == 0)
-        return "not a QUORVIK picture (wrong magic)";
+    for (size_t i = 0; i < n && i < 8; ++i)
+        if (bytes[i] != kQvkMagic[i]) return "not a QUORVIK picture (wrong magic)";
+    if (actual_length == 0) return "not a QUORVIK picture (wrong magic)";
     // How many bytes the header takes: the fixed part, then (from its level count) the rest.
     auto short_of = [&](size_t want) -> std::string {
         if (actual_length < want)
@@ -120,7 +130,7 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
         if (needed) *needed = want;
         return format("the header needs %llu bytes, %llu were read", want, n);
     };
-    if (n < 12) return short_of(n < 8 ? 8 : 12);
+    if (n < 12) return short_of(kQvkFixedHeaderBytes);
     const uint32_t version = get_u32(bytes + 8);
     if (version != kQvkVersion)
         return format("unsupported version %llu (this program reads version 1)", version);
@@ -169,7 +179,10 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
                       levels, width, height, unsigned(expect_levels));
     if (r.coder != uint32_t(QvkCoder::deflate_rgb))
         return format("unknown tile coder %llu", r.coder);
-    if (r.data_offset < size || r.data_offset > r.file_length)
+    if (r.data_offset < size)
+        return format("the tiles' start (%llu) lies inside the header (%llu bytes)", r.data_offset,
+                      size);
+    if (r.data_offset > r.file_length)
         return format("the tiles' start (%llu) lies outside the file (%llu bytes)", r.data_offset,
                       r.file_length);
 

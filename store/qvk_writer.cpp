@@ -19,9 +19,13 @@ std::string tile_name(int l, uint32_t tx, uint32_t ty) {
 
 }  // namespace
 
-QvkWriter::~QvkWriter() { abort(); }
+QvkWriter::~QvkWriter() {
+    abort();
+}
 
-std::string QvkWriter::fail(const std::string& what) const { return path_ + ": " + what; }
+std::string QvkWriter::fail(const std::string& what) const {
+    return path_ + ": " + what;
+}
 
 bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, QvkCoder coder,
                       uint32_t coder_param, std::string& error) {
