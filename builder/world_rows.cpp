@@ -33,7 +33,7 @@ class LevelRows {
   public:
     LevelRows(int level, int lo, int hi, int first_row, uint32_t key, const world::Level1& base,
               LevelRows* parent)
-        : level_(level), lo_(lo), hi_(hi), next_(first_row), base_(base), parent_(parent) {
+        : lo_(lo), hi_(hi), next_(first_row), base_(base), parent_(parent) {
         const size_t w = size_t(hi - lo);
         for (int f = 0; f < kFields; ++f) {
             out_[f].resize(4 * w);
@@ -46,8 +46,6 @@ class LevelRows {
         if (parent_) wide_next_ = parent_->next_;
     }
 
-    int lo() const { return lo_; }
-    int hi() const { return hi_; }
     // The columns of the parent that rows over [lo, hi) read, and its first row for row `first`.
     static int parent_lo(int lo) { return (lo >> 1) - 1; }
     static int parent_hi(int hi) { return ((hi - 1) >> 1) + 3; }
@@ -93,7 +91,7 @@ class LevelRows {
     }
     const float* wide(int f, int k) const { return wide_[f].data() + ring4(k) * size_t(hi_ - lo_); }
 
-    int level_, lo_, hi_, next_;
+    int lo_, hi_, next_;
     const world::Level1& base_;
     LevelRows* parent_;
     int wide_next_ = 0;
