@@ -7,21 +7,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <stdexcept>
 
 #include "builder/source.h"
+#include "builder/vips_start.h"
 
 namespace builder {
 namespace {
-
-void ensure_vips() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (VIPS_INIT("quorvik-tool") != 0)
-            throw std::runtime_error(std::string("cannot start libvips: ") + vips_error_buffer());
-    });
-}
 
 class ImageSource : public Source {
   public:
@@ -30,7 +22,7 @@ class ImageSource : public Source {
         try {
             image_ = vips::VImage::new_from_file(path.c_str());
         } catch (const vips::VError& e) {
-            throw std::runtime_error("cannot read " + path + ": " + first_line(e.what()));
+            throw std::runtime_error("cannot read " + path + ": " + vips_first_line(e.what()));
         }
         if (image_.width() <= 0 || image_.height() <= 0)
             throw std::runtime_error(path + " holds no pixels");
@@ -69,18 +61,11 @@ class ImageSource : public Source {
             }
             g_free(mem);
         } catch (const vips::VError& e) {
-            throw std::runtime_error("cannot resample " + path_ + ": " + first_line(e.what()));
+            throw std::runtime_error("cannot resample " + path_ + ": " + vips_first_line(e.what()));
         }
     }
 
   private:
-    static std::string first_line(const char* text) {
-        std::string s(text ? text : "");
-        const size_t nl = s.find('\n');
-        if (nl != std::string::npos) s.resize(nl);
-        return s;
-    }
-
     // The whole picture as an 8-bit sRGB image of 4 x 2 sub-images of `size` pixels.
     vips::VImage make_world(int size) const {
         const int W = 4 * size, H = 2 * size;

@@ -1,13 +1,16 @@
-// build, import and verify: making data sets from the procedural world or from a picture, and
-// checking them with the viewer's own validation.
+// build, import and verify: making data sets from the procedural world or from a picture, as a
+// folder or as one .qvk file, and checking them with the viewer's own validation.
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "builder/builder.h"
+#include "builder/qvk_build.h"
+#include "builder/qvk_verify.h"
 #include "builder/verify.h"
 #include "tool/commands.h"
 
@@ -23,7 +26,15 @@ struct MakeArgs {
     int top_level = 5;
     unsigned sub_mask = 0xff;
     std::string report;
+    std::string size;  // WxH, the one-file world's
+    // Options that apply to one form only, to reject them with the other.
+    CLI::Option* fit_option = nullptr;
+    CLI::Option* size_option = nullptr;
+    CLI::Option* top_level_option = nullptr;
+    CLI::Option* subimages_option = nullptr;
 };
+
+constexpr uint32_t kDefaultWorldW = 65536, kDefaultWorldH = 32768;
 
 void on_signal(int) {
     builder::interrupt_requested = true;
@@ -31,13 +42,16 @@ void on_signal(int) {
 
 void add_common(CLI::App* cmd, MakeArgs& a) {
     cmd->add_option("--out", a.out,
-                    "Folder to run the viewer in: the data set is written to OUT/ezw_data "
-                    "(an existing one is replaced only when the new one is complete)")
+                    "Folder to run the viewer in: the data set is written to OUT/ezw_data. A "
+                    "name ending in .qvk writes the one-file form instead: every level of the "
+                    "picture at its own size in that one file. Either is replaced only when the "
+                    "new one is complete")
         ->required();
     cmd->add_option(
            "--quality", a.quality,
            "0..100: higher keeps finer detail and makes larger files (default 60); the PSNR "
-           "promised is 24 + 12 (Q/100)^2 dB")
+           "promised is 24 + 12 (Q/100)^2 dB. A .qvk file's tiles are lossless for now: it "
+           "only records the quality")
         ->check(CLI::Range(0, 100));
     cmd->add_option("--threads", a.threads,
                     "Worker threads (default: every core); the output "
@@ -46,13 +60,93 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
     cmd->add_option("--report", a.report,
                     "Also write the summary as tab-separated lines to this file (quality, level, "
                     "pixels, bytes, bits per pixel, PSNR, seconds; level \"all\" counts every "
-                    "level's bytes per pixel of the finest)");
+                    "level's bytes per pixel of the finest). For a .qvk file, one line: path, "
+                    "width, height, levels, tiles, bytes, bits per pixel, seconds, megapixels "
+                    "per second");
     // Internal, for tests: code only the levels up to N and the sub-images of a bit mask.
-    cmd->add_option("--top-level", a.top_level)->check(CLI::Range(1, 5))->group("");
-    cmd->add_option("--subimages", a.sub_mask)->check(CLI::Range(0, 255))->group("");
+    a.top_level_option =
+        cmd->add_option("--top-level", a.top_level)->check(CLI::Range(1, 5))->group("");
+    a.subimages_option =
+        cmd->add_option("--subimages", a.sub_mask)->check(CLI::Range(0, 255))->group("");
+}
+
+// "WxH", each side 1 .. the most a picture may have; a usage error otherwise.
+void parse_size(const std::string& text, uint32_t& w, uint32_t& h) {
+    const std::string why = "expected WIDTHxHEIGHT, each 1.." + std::to_string(kQvkMaxSide) +
+                            " (for instance 65536x32768), not \"" + text + "\"";
+    const size_t x = text.find_first_of("xX");
+    if (x == std::string::npos || x == 0 || x + 1 == text.size() ||
+        text.find_first_not_of("0123456789", 0) != x ||
+        text.find_first_not_of("0123456789", x + 1) != std::string::npos || x > 8 ||
+        text.size() - x - 1 > 8)
+        throw CLI::ValidationError("--size", why);
+    const uint64_t pw = std::stoull(text.substr(0, x)), ph = std::stoull(text.substr(x + 1));
+    if (pw < 1 || pw > kQvkMaxSide || ph < 1 || ph > kQvkMaxSide)
+        throw CLI::ValidationError("--size", why);
+    w = uint32_t(pw);
+    h = uint32_t(ph);
+}
+
+void write_report(const std::string& path, const std::string& text) {
+    if (path.empty()) return;
+    FILE* f = fopen(path.c_str(), "w");
+    bool ok = f && fputs(text.c_str(), f) >= 0;
+    if (f && fclose(f) != 0) ok = false;
+    if (!ok) {
+        fprintf(stderr, "quorvik-tool: cannot write the report %s\n", path.c_str());
+        tool_status = 1;
+    }
+}
+
+// The one-file form: the world at --size, or a picture at its own size.
+void run_make_qvk(const MakeArgs& a, bool import) {
+    if (a.fit_option && a.fit_option->count() > 0)
+        throw CLI::ValidationError("--fit",
+                                   "a .qvk picture keeps the picture's own size; leave --fit out");
+    if (a.top_level_option->count() > 0 || a.subimages_option->count() > 0)
+        throw CLI::ValidationError("--top-level/--subimages", "apply only to a folder data set");
+    uint32_t w = kDefaultWorldW, h = kDefaultWorldH;
+    if (!a.size.empty()) parse_size(a.size, w, h);
+    std::unique_ptr<builder::RowSource> source;
+    try {
+        source = import ? builder::make_image_rows(a.image)
+                        : builder::make_world_rows(a.seed, w, h, a.threads);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "quorvik-tool: %s\n", e.what());
+        tool_status = 1;
+        return;
+    }
+    builder::QvkBuildOptions opt;
+    opt.out = a.out;
+    opt.quality = a.quality;
+    opt.threads = a.threads;
+    opt.terminal = isatty(STDERR_FILENO) != 0;
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    fprintf(stderr, "writing the %s to %s (quality %d)\n", source->describe().c_str(),
+            a.out.c_str(), a.quality);
+    try {
+        const builder::QvkBuildReport r = builder::build_qvk(*source, opt);
+        printf("picture written to %s\n%s", r.path.c_str(), builder::format_qvk_report(r).c_str());
+        write_report(a.report, builder::format_qvk_report_tsv(r, true));
+    } catch (const builder::BuildInterrupted&) {
+        fprintf(stderr, "\nquorvik-tool: interrupted; %s was not written\n", a.out.c_str());
+        tool_status = 1;
+    } catch (const std::exception& e) {
+        fprintf(stderr, "\nquorvik-tool: %s; %s was not written\n", e.what(), a.out.c_str());
+        tool_status = 1;
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
 }
 
 void run_make(const MakeArgs& a, bool import) {
+    if (builder::is_qvk_path(a.out)) {
+        run_make_qvk(a, import);
+        return;
+    }
+    if (a.size_option && a.size_option->count() > 0)
+        throw CLI::ValidationError("--size", "applies only to a .qvk picture (--out NAME.qvk)");
     std::unique_ptr<builder::Source> source;
     try {
         source = import ? builder::make_image_source(a.image, a.fit == "cover" ? builder::Fit::cover
@@ -79,16 +173,7 @@ void run_make(const MakeArgs& a, bool import) {
     try {
         const builder::BuildReport r = builder::build_data_set(*source, opt);
         printf("data set written to %s\n%s", r.path.c_str(), builder::format_report(r).c_str());
-        if (!a.report.empty()) {
-            FILE* f = fopen(a.report.c_str(), "w");
-            const std::string tsv = builder::format_report_tsv(r, a.quality, true);
-            bool ok = f && fputs(tsv.c_str(), f) >= 0;
-            if (f && fclose(f) != 0) ok = false;
-            if (!ok) {
-                fprintf(stderr, "quorvik-tool: cannot write the report %s\n", a.report.c_str());
-                tool_status = 1;
-            }
-        }
+        write_report(a.report, builder::format_report_tsv(r, a.quality, true));
         int64_t short_channels = 0, over = 0;
         for (int l = 2; l <= 5; ++l) {
             short_channels += r.level[l].short_channels;
@@ -129,36 +214,58 @@ void register_dataset_commands(CLI::App& app) {
     static builder::VerifyOptions verify_opt;
 
     CLI::App* build = app.add_subcommand(
-        "build", "Make the default data set: a procedural world, the same for the same seed");
+        "build",
+        "Make the default data set: a procedural world, the same for the same seed; with --out "
+        "NAME.qvk, the world in one file at any size");
     add_common(build, build_args);
     build->add_option("--seed", build_args.seed, "World seed (default 1)");
+    build_args.size_option = build->add_option(
+        "--size", build_args.size,
+        "WIDTHxHEIGHT of a .qvk world, each 1..2097152 (default 65536x32768, the folder data "
+        "set's finest level); the top-left corner of the first level of the world that is at "
+        "least that large");
     build->callback([] { run_make(build_args, false); });
 
-    CLI::App* import = app.add_subcommand(
+    CLI::App* import_cmd = app.add_subcommand(
         "import",
-        "Make a data set from a picture (any format libvips reads), resampled to "
-        "65536 x 32768");
-    import->add_option("IMAGE", import_args.image, "The picture")->required();
-    add_common(import, import_args);
-    import
-        ->add_option("--fit", import_args.fit,
-                     "contain: show all of a picture that is not 2:1, with black bars; cover: "
-                     "fill the world and crop; native: no resampling, the picture pixel for "
-                     "pixel from the top-left corner of the finest level, cropped or padded with "
-                     "black (default contain)")
-        ->check(CLI::IsMember({"contain", "cover", "native"}));
-    import->callback([] { run_make(import_args, true);
-});
+        "Make a data set from a picture (any format libvips reads), resampled to 65536 x 32768; "
+        "with --out NAME.qvk, the picture at its own size in one file");
+    import_cmd->add_option("IMAGE", import_args.image, "The picture")->required();
+    add_common(import_cmd, import_args);
+    import_args.fit_option =
+        import_cmd
+            ->add_option("--fit", import_args.fit,
+                         "contain: show all of a picture that is not 2:1, with black bars; cover: "
+                         "fill the world and crop; native: no resampling, the picture pixel for "
+                         "pixel from the top-left corner of the finest level, cropped or padded "
+                         "with black (default contain). Not for a .qvk file, which always keeps "
+                         "the picture's own size")
+            ->check(CLI::IsMember({"contain", "cover", "native"}));
+    import_cmd->callback([] { run_make(import_args, true); });
 
-CLI::App* verify = app.add_subcommand(
-    "verify", "Check a data set with the viewer's validation; exit status 0 only when sound");
-verify->add_option("DIR", verify_dir, "The folder holding ezw_data (or ezw_data itself)")
-    ->required();
-verify->add_flag("--decode", verify_opt.decode,
-                 "Also decode every tile and report those whose streams run short");
-verify->add_option("--threads", verify_opt.threads, "Worker threads (default: every core)")
-    ->check(CLI::Range(0, 256));
-verify->callback([] {
-    tool_status = builder::verify_data_set(verify_dir, verify_opt, stdout) ? 0 : 1;
-});
+    CLI::App* verify = app.add_subcommand(
+        "verify",
+        "Check a data set (a folder, or a .qvk file whose every tile is read and decoded) with "
+        "the viewer's validation; exit status 0 only when sound");
+    verify
+        ->add_option("DIR", verify_dir,
+                     "The folder holding ezw_data (or ezw_data itself), or a .qvk file")
+        ->required();
+    verify->add_flag("--decode", verify_opt.decode,
+                     "Also decode every tile and report those whose streams run short (a .qvk "
+                     "file is always decoded)");
+    verify->add_option("--threads", verify_opt.threads, "Worker threads (default: every core)")
+        ->check(CLI::Range(0, 256));
+    verify->callback([] {
+        // A file is read as a one-file picture whatever its name; a folder as a data set.
+        std::error_code ec;
+        if (builder::is_qvk_path(verify_dir) || std::filesystem::is_regular_file(verify_dir, ec)) {
+            std::string open_error;
+            tool_status =
+                builder::verify_qvk(verify_dir, verify_opt.threads, stdout, open_error) ? 0 : 1;
+            if (!open_error.empty()) fprintf(stderr, "quorvik-tool: %s\n", open_error.c_str());
+            return;
+        }
+        tool_status = builder::verify_data_set(verify_dir, verify_opt, stdout) ? 0 : 1;
+    });
 }
