@@ -8,7 +8,9 @@
 
 namespace {
 
-constexpr int kDeflateLevel = 6;
+// Level 1 halves the time of a build against level 6 for about 3 % (photographs) to 12 % (the
+// world's fine noise) more bytes: a lossless stand-in coder is not worth waiting for.
+constexpr int kDeflateLevel = 1;
 
 #ifdef QUORVIK_HAVE_LIBDEFLATE
 struct ThreadCompressor {
