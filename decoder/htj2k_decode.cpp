@@ -39,6 +39,24 @@ class MemoryReader : public ojph::infile_base {
     size_t pos_ = 0;
 };
 
+// One row of pixels from the three components' lines, written so that the compiler vectorises
+// it (it took a sixth of the decoding time byte by byte).
+void interleave4(const int32_t* const line[3], int w, uint8_t* row) {
+    const int32_t *r = line[0], *g = line[1], *b = line[2];
+    for (int x = 0; x < w; ++x) {
+        const uint32_t px = uint32_t(std::min(255, std::max(0, r[x]))) |
+                            uint32_t(std::min(255, std::max(0, g[x]))) << 8 |
+                            uint32_t(std::min(255, std::max(0, b[x]))) << 16 | 0xFF000000u;
+        memcpy(row + 4 * size_t(x), &px, 4);
+    }
+}
+
+void interleave3(const int32_t* const line[3], int w, uint8_t* row) {
+    for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c)
+            row[3 * size_t(x) + c] = uint8_t(std::min(255, std::max(0, line[c][x])));
+}
+
 bool fail(std::string* error, std::string why) {
     if (error) *error = std::move(why);
     return false;
@@ -77,19 +95,20 @@ bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int ski
                     siz.get_recon_height(c) != ojph::ui32(out_h))
                     throw "the library's output size differs from the expected";
             for (int y = 0; y < out_h; ++y) {
-                uint8_t* row = out + size_t(y) * stride;
+                // Each component's line stays valid until that component is pulled again.
+                const int32_t* line[3];
                 for (ojph::ui32 c = 0; c < 3; ++c) {
                     ojph::ui32 got = 0;
-                    const ojph::line_buf* line = cs.pull(got);
-                    if (!line || got != c || line->size < size_t(out_w))
+                    const ojph::line_buf* l = cs.pull(got);
+                    if (!l || got != c || l->size < size_t(out_w))
                         throw "the library gave lines out of order";
-                    const int32_t* v = line->i32;
-                    uint8_t* o = row + c;
-                    for (int x = 0; x < out_w; ++x, o += pixel_bytes)
-                        *o = uint8_t(std::min(255, std::max(0, int(v[x]))));
+                    line[c] = l->i32;
                 }
+                uint8_t* row = out + size_t(y) * stride;
                 if (pixel_bytes == 4)
-                    for (int x = 0; x < out_w; ++x) row[4 * x + 3] = 255;
+                    interleave4(line, out_w, row);
+                else
+                    interleave3(line, out_w, row);
             }
             cs.close();
         },
