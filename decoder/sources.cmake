@@ -25,3 +25,17 @@ if(DEFLATE_CORE_FOUND)
   target_link_libraries(quorvik_core PUBLIC PkgConfig::DEFLATE_CORE)
   target_compile_definitions(quorvik_core PRIVATE QUORVIK_HAVE_LIBDEFLATE=1)
 endif()
+
+# HTJ2K tiles, through OpenJPH. Required rather than optional: a picture coded with it has no
+# other reader here. Debian's openjph.pc names no include or library path, so the header and the
+# library are looked up directly. Not under -ffp-contract=off: the float work is the library's.
+find_path(OPENJPH_INCLUDE_DIR openjph/ojph_codestream.h REQUIRED)
+find_library(OPENJPH_LIBRARY openjph REQUIRED)
+target_include_directories(quorvik_core SYSTEM PRIVATE ${OPENJPH_INCLUDE_DIR})
+target_link_libraries(quorvik_core PRIVATE ${OPENJPH_LIBRARY})
+target_sources(quorvik_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/openjph.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/htj2k_codestream.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/htj2k_packets.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/htj2k_decode.cpp
+)
