@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -27,6 +29,33 @@ std::string QvkWriter::fail(const std::string& what) const {
     return path_ + ": " + what;
 }
 
+namespace {
+
+// A build that was killed (SIGKILL, a crash, a power cut) leaves PATH.partial-PID behind; the
+// next build of the same file removes those whose process is gone (or is this one, its number
+// reused), as the folder form clears its stale partial folders.
+void remove_stale_partials(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path target(path);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string prefix = target.filename().string() + ".partial-";
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0 || name.size() == prefix.size()) continue;
+        const std::string digits = name.substr(prefix.size());
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const pid_t pid = pid_t(std::stol(digits));
+        if (pid == getpid() || (kill(pid, 0) != 0 && errno == ESRCH)) {
+            std::error_code ignored;
+            fs::remove(it->path(), ignored);
+        }
+    }
+}
+
+}  // namespace
+
 bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, QvkCoder coder,
                       uint32_t coder_param, std::string& error) {
     if (fd_ >= 0) {
@@ -44,6 +73,7 @@ bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, 
         return false;
     }
     path_ = path;
+    remove_stale_partials(path);
     temp_ = path + ".partial-" + std::to_string(getpid());
     int fd;
     do {

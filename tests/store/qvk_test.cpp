@@ -473,6 +473,16 @@ TEST_F(QvkTest, WriterLeavesNothingUnfinished) {
     EXPECT_FALSE(w.begin(path, 0, 10, QvkCoder::deflate_rgb, 0, error));
     EXPECT_FALSE(w.begin(dir + "/none/x.qvk", 1, 1, QvkCoder::deflate_rgb, 0, error));
     EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    // What a killed build left goes with the next build of the same file; a running build's
+    // file (process 1 always runs) and other files stay.
+    for (const char* left : {"w.qvk.partial-999999999", "w.qvk.partial-1", "w.qvk.partial-x"})
+        write_file(dir + "/" + left, one);
+    QvkWriter again;
+    ASSERT_TRUE(again.begin(path, 1, 1, QvkCoder::deflate_rgb, 0, error)) << error;
+    again.abort();
+    EXPECT_FALSE(std::filesystem::exists(dir + "/w.qvk.partial-999999999"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/w.qvk.partial-1"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/w.qvk.partial-x"));
 }
 
 }  // namespace
