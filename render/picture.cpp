@@ -5,7 +5,6 @@
 
 #include "app/frame_state.h"
 #include "camera/camera.h"
-
 #include "render/qvk_picture.h"
 #include "store/data_set.h"
 
@@ -17,6 +16,10 @@ Picture viewer_picture() {
 }
 
 namespace {
+
+// The folder form's minimap is 256 pixels wide; a one-file picture's gets as many on its longer
+// side.
+constexpr int kMinimapSide = 256;
 
 // A shell word for `text`: as it is when it holds nothing a shell treats specially.
 std::string shell_word(const std::string& text) {
@@ -54,12 +57,6 @@ float fit_height() {
     const double down = picture_geometry.height * focal_length / frame_height;
     return float(std::max(across, down));
 }
-
-namespace {
-// The folder form's minimap is 256 pixels wide; a one-file picture's gets as many on its longer
-// side.
-constexpr int kMinimapSide = 256;
-}  // namespace
 
 bool install_viewer_file(FILE* log) {
     const QvkPicture& p = *viewer_file;
