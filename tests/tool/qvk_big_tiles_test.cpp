@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -211,5 +212,41 @@ TEST(QvkBuild, DamagedLargeStoredTilesAreDrawnFromTheNearestLevelThatReads) {
               w + "5/2,1: tile checksum mismatch; drawn from level 4\n" + w +
                   "5/0,0: tile checksum mismatch; drawn from level 3\n" + w +
                   "5/9,5: tile checksum mismatch; drawn black\n");
+    remove_tree(dir);
+}
+
+// The tool's --tile-size: the file it builds says the size and verifies; other sizes, or a folder
+// data set, are usage errors.
+TEST(QvkTool, BuildsAndVerifiesAnyTileSize) {
+    const std::string dir = make_temp_dir("qvk-tool-tiles");
+    const std::string tool = QUORVIK_TOOL_PATH, quiet = " >/dev/null 2>&1";
+    const struct {
+        std::string args;
+        int tile;  // 0: refused
+    } cases[] = {
+        {"--out " + dir + "/a.qvk --tile-size 512", 512},
+        {"--out " + dir + "/b.qvk --tile-size 64", 64},
+        {"--out " + dir + "/c.qvk", 64},
+        {"--out " + dir + "/d.qvk --tile-size 96", 0},
+        {"--out " + dir + "/e.qvk --tile-size 2048", 0},
+        {"--out " + dir + "/f.qvk --tile-size 32", 0},
+        {"--out " + dir + "/folder --tile-size 256", 0},
+    };
+    for (const auto& c : cases) {
+        const std::string out = c.args.substr(6, c.args.find(' ', 6) - 6);
+        const int st =
+            std::system((tool + " build --size 700x300 --threads 2 " + c.args + quiet).c_str());
+        if (c.tile == 0) {
+            EXPECT_NE(st, 0) << c.args;
+            EXPECT_FALSE(std::filesystem::exists(out)) << c.args;
+            continue;
+        }
+        ASSERT_EQ(st, 0) << c.args;
+        std::string error;
+        auto file = QvkFile::open(out, error);
+        ASSERT_TRUE(file) << error;
+        EXPECT_EQ(file->header().tile_size, c.tile) << c.args;
+        EXPECT_EQ(std::system((tool + " verify " + out + quiet).c_str()), 0) << c.args;
+    }
     remove_tree(dir);
 }
