@@ -15,7 +15,7 @@
 //      28     4  height of the picture in pixels, 1 .. kQvkMaxSide
 //      32     4  levels: exactly qvk_level_count(width, height, tile_size)
 //      36     4  tile_size: stored tiles' side in pixels, a power of two from kQvkMinTileSize to
-//                kQvkMaxTileSize (a file of 64-pixel tiles is what the first readers wrote)
+//                kQvkMaxTileSize; the writer's default is 64, the renderer's tile
 //      40     4  coder: how each tile is coded (QvkCoder)
 //      44     4  coder_param: what the writer set the coder to (its quality, 0..100); information
 //      48     8  data_offset: where the tiles begin; every index region lies before it
