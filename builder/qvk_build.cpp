@@ -18,16 +18,15 @@
 namespace builder {
 namespace {
 
-constexpr uint32_t kTile = kQvkTileSize;
-
 // Up to one tile row of a level, filled from the top.
 struct Strip {
     uint32_t width = 0, height = 0;  // the level's
+    uint32_t tile = 0;               // the stored tiles' side
     size_t stride = 0;
     std::vector<uint8_t> rgb;
     uint32_t y0 = 0;      // the level's row that the strip's first row is
     uint32_t filled = 0;  // rows held
-    bool complete() const { return filled == kTile || y0 + filled == height; }
+    bool complete() const { return filled == tile || y0 + filled == height; }
 };
 
 // Halves columns [0, w) of rows [0, rows) of `src` into rows [0, ceil(rows / 2)) of `dst`: each
@@ -64,8 +63,9 @@ class PyramidWriter {
             Strip& s = strips_[size_t(l)];
             s.width = h.level[l].width;
             s.height = h.level[l].height;
+            s.tile = uint32_t(h.tile_size);
             s.stride = size_t(s.width) * 3;
-            s.rgb.resize(s.stride * std::min(kTile, s.height));
+            s.rgb.resize(s.stride * std::min(s.tile, s.height));
         }
     }
 
@@ -77,15 +77,15 @@ class PyramidWriter {
         if (interrupt_requested.load(std::memory_order_relaxed)) throw BuildInterrupted();
         Strip& s = strips_[size_t(l)];
         Strip* up = l > 1 ? &strips_[size_t(l) - 1] : nullptr;
-        const uint32_t ty = s.y0 / kTile, rows = s.filled;
-        const uint32_t tiles = (s.width + kTile - 1) / kTile;
+        const uint32_t T = s.tile, ty = s.y0 / T, rows = s.filled;
+        const uint32_t tiles = (s.width + T - 1) / T;
         const uint32_t coder = writer_.header().coder;
         coded_.resize(std::max<size_t>(coded_.size(), tiles));
         pool_.run(tiles, [&](int64_t t) {
-            const uint32_t tx = uint32_t(t), x0 = tx * kTile;
-            const uint32_t w = std::min(kTile, s.width - x0);
+            const uint32_t tx = uint32_t(t), x0 = tx * T;
+            const uint32_t w = std::min(T, s.width - x0);
             const uint8_t* px = s.rgb.data() + size_t(x0) * 3;
-            if (!encode_qvk_tile(coder, quality_, px, int(s.stride), int(w), int(rows),
+            if (!encode_qvk_tile(coder, quality_, px, s.stride, int(T), int(w), int(rows),
                                  coded_[size_t(t)]))
                 throw std::runtime_error("tile coder " + std::to_string(coder) + " cannot code a " +
                                          std::to_string(w) + " x " + std::to_string(rows) +
@@ -137,7 +137,7 @@ QvkBuildReport build_qvk(RowSource& source, const QvkBuildOptions& options) {
     QvkWriter writer;
     std::string error;
     if (!writer.begin(options.out, source.width(), source.height(), options.coder,
-                      uint32_t(std::clamp(options.quality, 0, 100)), error))
+                      uint32_t(std::clamp(options.quality, 0, 100)), error, options.tile_size))
         throw std::runtime_error(error);
     const QvkHeader& h = writer.header();
     QvkBuildReport report;
@@ -161,10 +161,11 @@ QvkBuildReport build_qvk(RowSource& source, const QvkBuildOptions& options) {
         // Strips read ahead: up to four, or fewer when a strip is large (a very wide picture).
         const size_t strip_bytes = fine.rgb.size();
         const int ahead = int(std::clamp<size_t>((size_t(256) << 20) / strip_bytes, 1, 4));
-        StripReader reader(source, kTile, fine.stride, ahead);
-        for (uint32_t y0 = 0; y0 < fine.height; y0 += kTile) {
+        const uint32_t T = fine.tile;
+        StripReader reader(source, T, fine.stride, ahead);
+        for (uint32_t y0 = 0; y0 < fine.height; y0 += T) {
             reader.next(fine.rgb);
-            fine.filled = std::min(kTile, fine.height - y0);
+            fine.filled = std::min(T, fine.height - y0);
             pyramid.emit(h.levels);
         }
         if (!writer.finish(error)) throw std::runtime_error(error);

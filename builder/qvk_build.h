@@ -1,7 +1,7 @@
 #pragma once
 // Writes a one-file picture (store/qvk_format.h) from a row source in one pass: the finest level
-// is read in strips of one tile row, each strip's tiles are coded side by side and handed to the
-// writer, and each strip is halved into the next level's strip, which is coded in turn when it
+// is read in strips of one stored tile row, each strip's tiles are coded side by side and handed to
+// the writer, and each strip is halved into the next level's strip, which is coded in turn when it
 // holds a tile row. Memory is a few strips per level, whatever the picture's height.
 #include <cstdint>
 #include <string>
@@ -18,6 +18,7 @@ struct QvkBuildOptions {
     bool terminal = false;  // draw a bar instead of progress lines
     int quality = 60;       // 0..100, stored as the coder's parameter
     QvkCoder coder = QvkCoder::deflate_rgb;
+    int tile_size = kQvkTileSize;  // stored tiles' side: a power of two from 64 to 1024
 };
 
 struct QvkBuildReport {

@@ -39,15 +39,16 @@ bool verify_qvk(const std::string& path, int threads, FILE* out, std::string& op
             pool.run(n, [&](int64_t i) {
                 const int64_t t = t0 + i;
                 const uint32_t tx = uint32_t(t % v.tiles_x), ty = uint32_t(t / v.tiles_x);
-                const int w = int(std::min<uint32_t>(kQvkTileSize, v.width - tx * kQvkTileSize));
-                const int th = int(std::min<uint32_t>(kQvkTileSize, v.height - ty * kQvkTileSize));
+                const uint32_t T = uint32_t(h.tile_size);
+                const int w = int(std::min<uint64_t>(T, v.width - uint64_t(tx) * T));
+                const int th = int(std::min<uint64_t>(T, v.height - uint64_t(ty) * T));
                 std::vector<uint8_t> coded;
                 std::string& fault = why[size_t(i)];
                 if (!file->read_tile(l, tx, ty, coded, fault)) return;
                 bytes[size_t(i)] = int64_t(coded.size());
-                std::vector<uint8_t> px(size_t(kQvkTileSize) * kQvkTileSize * 4);
-                if (!decode_qvk_tile(h.coder, coded.data(), coded.size(), w, th, px.data(),
-                                     kQvkTileSize * 4))
+                std::vector<uint8_t> px(size_t(T) * T * 4);
+                if (!decode_qvk_tile(h.coder, coded.data(), coded.size(), int(T), w, th, px.data(),
+                                     size_t(T) * 4))
                     fault = "does not decode";
             });
             for (int64_t i = 0; i < n; ++i) {

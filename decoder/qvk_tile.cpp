@@ -7,6 +7,7 @@
 #endif
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -35,14 +36,20 @@ bool inflate_exact(const uint8_t* in, size_t n, uint8_t* out, size_t want) {
     return uncompress2(out, &got, in, &used) == Z_OK && got == want && used == n;
 }
 
-bool decode_deflate_rgb(const uint8_t* bytes, size_t n, int w, int h, uint8_t* out, int stride) {
-    uint8_t rgb[kQvkTileSize * kQvkTileSize * 3];
+// The inflated RGB bytes of the tile being decoded: up to 3 MiB for the largest tiles, too
+// much for a stack, and kept per thread so that decoding does not allocate each time.
+thread_local std::vector<uint8_t> tls_rgb;
+
+bool decode_deflate_rgb(const uint8_t* bytes, size_t n, int tile, int w, int h, uint8_t* out,
+                        size_t stride) {
     const size_t row = size_t(w) * 3;
+    tls_rgb.resize(row * size_t(h));
+    uint8_t* rgb = tls_rgb.data();
     if (!inflate_exact(bytes, n, rgb, row * size_t(h))) return false;
-    for (int y = 0; y < kQvkTileSize; ++y) {
-        uint8_t* o = out + size_t(y) * size_t(stride);
+    for (int y = 0; y < tile; ++y) {
+        uint8_t* o = out + size_t(y) * stride;
         if (y >= h) {
-            memset(o, 0, 4 * kQvkTileSize);
+            memset(o, 0, 4 * size_t(tile));
             continue;
         }
         uint8_t* r = rgb + size_t(y) * row;
@@ -53,18 +60,19 @@ bool decode_deflate_rgb(const uint8_t* bytes, size_t n, int w, int h, uint8_t* o
             o[4 * x + 2] = r[3 * x + 2];
             o[4 * x + 3] = 255;
         }
-        memset(o + 4 * w, 0, size_t(4 * (kQvkTileSize - w)));
+        memset(o + 4 * w, 0, size_t(4 * (tile - w)));
     }
     return true;
 }
 
 }  // namespace
 
-bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int w, int h, uint8_t* out,
-                     int stride) {
-    if (w < 1 || w > kQvkTileSize || h < 1 || h > kQvkTileSize || stride < 4 * kQvkTileSize)
+bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int tile, int w, int h,
+                     uint8_t* out, size_t stride) {
+    if (tile < 0 || !qvk_tile_size_ok(uint32_t(tile)) || w < 1 || w > tile || h < 1 || h > tile ||
+        stride < 4 * size_t(tile))
         return false;
     if (coder == uint32_t(QvkCoder::deflate_rgb))
-        return decode_deflate_rgb(bytes, n, w, h, out, stride);
+        return decode_deflate_rgb(bytes, n, tile, w, h, out, stride);
     return false;
 }

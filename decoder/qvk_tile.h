@@ -7,8 +7,15 @@
 
 #include "store/qvk_format.h"
 
-// Decodes a w x h tile (1..64 each) coded with `coder` into `out`: 64 rows of 64 four-byte pixels
-// (byte 0 red, 1 green, 2 blue, 3 unspecified), rows `stride` bytes apart; pixels beyond w or h
-// are black. False when the bytes are damaged or the coder is unknown (`out` then unspecified).
-bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int w, int h, uint8_t* out,
-                     int stride);
+// Decodes a w x h tile (1..tile each) of a file stored in tile x tile tiles (qvk_tile_size_ok),
+// coded with `coder`, into `out`: `tile` rows of `tile` four-byte pixels (byte 0 red, 1 green,
+// 2 blue, 3 unspecified), rows `stride` (at least 4 * tile) bytes apart; pixels beyond w or h are
+// black. False when the bytes are damaged, the sizes are out of range or the coder is unknown
+// (`out` then unspecified).
+bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int tile, int w, int h,
+                     uint8_t* out, size_t stride);
+// The same for a file of 64-pixel tiles.
+inline bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int w, int h,
+                            uint8_t* out, int stride) {
+    return stride >= 0 && decode_qvk_tile(coder, bytes, n, kQvkTileSize, w, h, out, size_t(stride));
+}

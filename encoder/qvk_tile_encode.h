@@ -6,9 +6,16 @@
 
 #include "store/qvk_format.h"
 
-// Codes a w x h tile (1..64 each) whose pixels are `rgb` (three bytes each, rows `stride` bytes
-// apart) with `coder` at `quality` (0..100; the lossless coder ignores it), replacing `out`.
-// False (and `out` empty) when the coder is unknown or the size is out of range. Thread-safe
-// (each thread keeps its own compressor).
-bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, int stride, int w, int h,
-                     std::vector<uint8_t>& out);
+// Codes a w x h tile (1..tile each, `tile` a size qvk_tile_size_ok allows) whose pixels are `rgb`
+// (three bytes each, rows `stride` bytes apart) with `coder` at `quality` (0..100; the lossless
+// coder ignores it), replacing `out`. False (and `out` empty) when the coder is unknown or the size
+// is out of range. Thread-safe (each thread keeps its own compressor).
+bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, size_t stride, int tile,
+                     int w, int h, std::vector<uint8_t>& out);
+// The same for a file of 64-pixel tiles.
+inline bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, int stride, int w,
+                            int h, std::vector<uint8_t>& out) {
+    out.clear();
+    return stride >= 0 &&
+           encode_qvk_tile(coder, quality, rgb, size_t(stride), kQvkTileSize, w, h, out);
+}

@@ -2,13 +2,14 @@
 // byte source: the header and index layout checks, then every tile of the coarsest levels of an
 // accepted file read (page checks, entry checks, tile checksums) and decoded. The tile decoder
 // also meets raw bytes: the input's tail after the header's data offset (a mutated first tile)
-// and, for a refused file, the input itself with its first two bytes choosing the tile's size.
+// and, for a refused file, the input itself with its first three bytes choosing the tile's size
+// and the file's tile size.
 //
 // Checked beyond memory safety: a refused file says why in one line naming the source; an
 // accepted file's header is consistent with the input (length, index regions before the tiles,
-// level geometry); a tile read is 1..kQvkMaxTileBytes long, a decode leaves the pixels beyond the
-// tile's size black, and the page cache stays within its limit. The coarsest four levels hold at
-// most 1 + 4 + 16 + 64 tiles, so the work per input is bounded whatever the header claims.
+// level geometry, tile size); a tile read is 1..qvk_max_tile_bytes long, a decode leaves the pixels
+// beyond the tile's size black, and the page cache stays within its limit. The coarsest four levels
+// hold at most 1 + 4 + 16 + 64 tiles, so the work per input is bounded whatever the header claims.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,15 +22,17 @@
 namespace {
 
 constexpr int kCoarseLevels = 4;
-uint8_t pixels[64 * 64 * 4];
+std::vector<uint8_t> pixels;
 
-// Decodes and checks that everything beyond w x h came out black.
-void decode_and_check(uint32_t coder, const uint8_t* bytes, size_t n, int w, int h) {
-    if (!decode_qvk_tile(coder, bytes, n, w, h, pixels, 256)) return;
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x)
+// Decodes a tile of a `tile`-pixel file and checks that everything beyond w x h came out black.
+void decode_and_check(uint32_t coder, const uint8_t* bytes, size_t n, int tile, int w, int h) {
+    const size_t stride = size_t(tile) * 4;
+    pixels.resize(stride * size_t(tile));
+    if (!decode_qvk_tile(coder, bytes, n, tile, w, h, pixels.data(), stride)) return;
+    for (int y = 0; y < tile; ++y)
+        for (int x = 0; x < tile; ++x)
             if (x >= w || y >= h)
-                for (int c = 0; c < 3; ++c) FUZZ_CHECK(pixels[y * 256 + x * 4 + c] == 0);
+                for (int c = 0; c < 3; ++c) FUZZ_CHECK(pixels[y * stride + x * 4 + c] == 0);
 }
 
 }  // namespace
@@ -40,13 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!file) {
         FUZZ_CHECK(error.rfind("in.qvk: ", 0) == 0 && error.size() > 8);
         FUZZ_CHECK(error.find('\n') == std::string::npos);
-        if (size >= 2) decode_and_check(1, data + 2, size - 2, 1 + data[0] % 64, 1 + data[1] % 64);
+        if (size >= 3) {
+            const int tile = kQvkMinTileSize << (data[2] % 5);  // 64 .. 1024
+            decode_and_check(1, data + 3, size - 3, tile, 1 + data[0] % tile, 1 + data[1] % tile);
+        }
         return 0;
     }
 
     const QvkHeader& h = file->header();
     FUZZ_CHECK(h.file_length == size);
     FUZZ_CHECK(h.levels >= 1 && h.levels <= kQvkMaxLevels);
+    FUZZ_CHECK(qvk_tile_size_ok(uint32_t(h.tile_size)));
+    const uint32_t T = uint32_t(h.tile_size);
     FUZZ_CHECK(h.data_offset >= h.header_size() && h.data_offset <= size);
     FUZZ_CHECK(h.level[h.levels].width == h.width && h.level[h.levels].height == h.height);
     FUZZ_CHECK(h.level[1].tiles_x == 1 && h.level[1].tiles_y == 1);
@@ -68,17 +76,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     FUZZ_CHECK(!why.empty());
                     continue;
                 }
-                FUZZ_CHECK(bytes.size() >= 1 && bytes.size() <= kQvkMaxTileBytes);
-                const int w = int(v.width - 64 * tx < 64 ? v.width - 64 * tx : 64);
-                const int th = int(v.height - 64 * ty < 64 ? v.height - 64 * ty : 64);
-                decode_and_check(h.coder, bytes.data(), bytes.size(), w, th);
+                FUZZ_CHECK(bytes.size() >= 1 && bytes.size() <= qvk_max_tile_bytes(h.tile_size));
+                const int w = int(v.width - T * tx < T ? v.width - T * tx : T);
+                const int th = int(v.height - T * ty < T ? v.height - T * ty : T);
+                decode_and_check(h.coder, bytes.data(), bytes.size(), int(T), w, th);
             }
         FUZZ_CHECK(!file->read_tile(l, v.tiles_x, 0, bytes, why) && why == "no such tile");
     }
     FUZZ_CHECK(file->cached_pages() <= QvkFile::kMaxCachedPages);
     // The bytes after the index as one tile of level 1's size (the first tile, mutated, when the
     // writer put it there).
-    decode_and_check(h.coder, data + h.data_offset, size - size_t(h.data_offset),
+    decode_and_check(h.coder, data + h.data_offset, size - size_t(h.data_offset), int(T),
                      int(h.level[1].width), int(h.level[1].height));
     return 0;
 }

@@ -191,30 +191,31 @@ int records_from_data_set(const fs::path& world, const fs::path& recs) {
 }
 
 // A one-file picture of the fixture's base texture `sub`, every level sampled from it, written by
-// the project's own writer. Small pictures keep the files (a few kB) quick to mutate.
-void qvk_seed(const fs::path& path, uint32_t w, uint32_t h, int sub) {
+// the project's own writer, in T-pixel tiles. Small pictures keep the files (a few kB) quick to
+// mutate.
+void qvk_seed(const fs::path& path, uint32_t w, uint32_t h, int sub, uint32_t T = 64) {
     QvkWriter writer;
     std::string error;
-    bool ok = writer.begin(path.string(), w, h, QvkCoder::deflate_rgb, 100, error);
+    bool ok = writer.begin(path.string(), w, h, QvkCoder::deflate_rgb, 100, error, int(T));
     const QvkHeader& hd = writer.header();
     for (int l = 1; ok && l <= hd.levels; ++l) {
         const QvkLevel& v = hd.level[l];
         const int shift = hd.levels - l;
         for (uint32_t ty = 0; ok && ty < v.tiles_y; ++ty)
             for (uint32_t tx = 0; ok && tx < v.tiles_x; ++tx) {
-                const int tw = int(std::min<uint32_t>(64, v.width - 64 * tx));
-                const int th = int(std::min<uint32_t>(64, v.height - 64 * ty));
+                const int tw = int(std::min<uint32_t>(T, v.width - T * tx));
+                const int th = int(std::min<uint32_t>(T, v.height - T * ty));
                 Bytes rgb(size_t(tw * th * 3)), coded;
                 for (int y = 0; y < th; ++y)
                     for (int x = 0; x < tw; ++x) {
                         const uint32_t p =
-                            fixture_base_rgb(int(64 * tx + uint32_t(x)) << shift,
-                                             int(64 * ty + uint32_t(y)) << shift, sub);
+                            fixture_base_rgb(int(T * tx + uint32_t(x)) << shift,
+                                             int(T * ty + uint32_t(y)) << shift, sub);
                         for (int c = 0; c < 3; ++c)
                             rgb[size_t((y * tw + x) * 3 + c)] = uint8_t(p >> (16 - 8 * c));
                     }
-                ok = encode_qvk_tile(uint32_t(QvkCoder::deflate_rgb), 100, rgb.data(), tw * 3, tw,
-                                     th, coded) &&
+                ok = encode_qvk_tile(uint32_t(QvkCoder::deflate_rgb), 100, rgb.data(),
+                                     size_t(tw) * 3, int(T), tw, th, coded) &&
                      writer.add_tile(l, tx, ty, coded.data(), coded.size(), error);
             }
     }
@@ -292,6 +293,7 @@ int main(int argc, char** argv) {
     qvk_seed(qvk / "edge_65x63.qvk", 65, 63, 2);
     qvk_seed(qvk / "three_levels_200x100.qvk", 200, 100, 3);
     qvk_seed(qvk / "strip_300x5.qvk", 300, 5, 4);
+    qvk_seed(qvk / "tiles_128_300x5.qvk", 300, 5, 5, 128);
 
     if (argc == 3) {
         const int n = records_from_data_set(argv[2], recs);

@@ -9,6 +9,8 @@
 #include "render/tile_cache.h"
 #include "render/tile_scratch.h"
 
+QvkPicture::QvkPicture(std::unique_ptr<QvkFile> file) : file_(std::move(file)) {}
+
 std::unique_ptr<QvkPicture> QvkPicture::open(const std::string& path, std::string& error) {
     std::unique_ptr<QvkFile> file = QvkFile::open(path, error);
     if (!file) return nullptr;
@@ -35,58 +37,100 @@ PictureGeometry QvkPicture::geometry() const {
 }
 
 TileJob QvkPicture::job(const QvkLevel& level, int l, int tx, int ty, bool residuals) {
-    return TileJob{kFileSubImage, l, tx, ty, int(int64_t(ty) * level.tiles_x + tx), residuals};
+    return TileJob{kFileSubImage, l, tx, ty, int(int64_t(ty) * render_tiles(level.width) + tx),
+                   residuals};
 }
 
-bool QvkPicture::decode(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t* out,
-                        std::string& why) const {
+bool QvkPicture::decode(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& coded, uint8_t* out,
+                        size_t stride, std::string& why) const {
     const QvkLevel& lv = level(l);
-    if (!file_->read_tile(l, tx, ty, *s.coded, why)) return false;
-    const int w = int(std::min<uint32_t>(kTilePixels, lv.width - tx * kTilePixels));
-    const int h = int(std::min<uint32_t>(kTilePixels, lv.height - ty * kTilePixels));
-    if (!decode_qvk_tile(file_->header().coder, s.coded->data(), s.coded->size(), w, h, out,
-                         kTileRowBytes)) {
+    const uint32_t T = uint32_t(tile_size());
+    if (!file_->read_tile(l, tx, ty, coded, why)) return false;
+    const int w = int(std::min<uint64_t>(T, lv.width - uint64_t(tx) * T));
+    const int h = int(std::min<uint64_t>(T, lv.height - uint64_t(ty) * T));
+    if (!decode_qvk_tile(file_->header().coder, coded.data(), coded.size(), int(T), w, h, out,
+                         stride)) {
         why = "tile data damaged";
         return false;
     }
     return true;
 }
 
+bool QvkPicture::stored(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t* scratch,
+                        Pixels& out, std::string& why) const {
+    if (tile_size() == kTilePixels) {
+        out = Pixels{scratch, size_t(kTileRowBytes), nullptr};
+        return decode(l, tx, ty, *s.coded, scratch, kTileRowBytes, why);
+    }
+    const uint64_t key = uint64_t(l) << 56 | uint64_t(ty) << 28 | tx;
+    out.hold = stored_.get(key, [&] {
+        auto t = std::make_shared<StoredTile>();
+        const size_t row = size_t(tile_size()) * 4;
+        try {
+            t->pixels.resize(row * size_t(tile_size()));
+        } catch (const std::bad_alloc&) {
+            t->pixels.clear();
+            t->why = "out of memory";
+            return StoredTileCache::Ptr(t);
+        }
+        if (!decode(l, tx, ty, *s.coded, t->pixels.data(), row, t->why)) t->pixels.clear();
+        return StoredTileCache::Ptr(t);
+    });
+    if (!out.hold->ok()) {
+        why = out.hold->why;
+        return false;
+    }
+    out.rows = out.hold->pixels.data();
+    out.stride = size_t(tile_size()) * 4;
+    return true;
+}
+
 void QvkPicture::make_tile(const TileJob& job, TileScratch& s) const {
+    const uint32_t T = uint32_t(tile_size()), per = T / kTilePixels;  // render tiles a side
+    // The render tile's first pixel in its level.
+    const uint32_t X = uint32_t(job.tc) * kTilePixels, Y = uint32_t(job.tr) * kTilePixels;
+    const uint32_t sx = uint32_t(job.tc) / per, sy = uint32_t(job.tr) / per;
     std::string why;
-    if (decode(job.level, uint32_t(job.tc), uint32_t(job.tr), s, s.final_tile, why)) return;
-    // The nearest coarser level that reads: its tile (tx >> d, ty >> d) holds this tile's area,
-    // each of its pixels standing for 2^d x 2^d of ours. The residual buffer is free here.
+    Pixels px;
+    if (stored(job.level, sx, sy, s, s.final_tile, px, why)) {
+        if (px.rows == s.final_tile) return;
+        const uint8_t* src = px.rows + size_t(Y - sy * T) * px.stride + size_t(X - sx * T) * 4;
+        for (int y = 0; y < kTilePixels; ++y)
+            memcpy(s.final_tile + y * kTileRowBytes, src + size_t(y) * px.stride, kTileRowBytes);
+        return;
+    }
+    // The nearest coarser level that reads: each of its pixels stands for 2^d x 2^d of ours, and
+    // the render tile's area there, 64 >> d pixels a side on a multiple of that, lies in one
+    // stored tile. The residual buffer is free here.
     for (int d = 1; job.level - d >= 1; ++d) {
         std::string coarse_why;
-        const uint32_t cx = uint32_t(job.tc) >> d, cy = uint32_t(job.tr) >> d;
-        if (!decode(job.level - d, cx, cy, s, s.residual, coarse_why)) continue;
+        const uint32_t cx = (X >> d) / T, cy = (Y >> d) / T;
+        if (!stored(job.level - d, cx, cy, s, s.residual, px, coarse_why)) continue;
         for (int y = 0; y < kTilePixels; ++y) {
-            const int sy = ((job.tr * kTilePixels + y) >> d) & (kTilePixels - 1);
-            const uint32_t* src =
-                reinterpret_cast<const uint32_t*>(s.residual + sy * kTileRowBytes);
+            const uint32_t* src = reinterpret_cast<const uint32_t*>(
+                px.rows + size_t(((Y + uint32_t(y)) >> d) - cy * T) * px.stride);
             uint32_t* dst = reinterpret_cast<uint32_t*>(s.final_tile + y * kTileRowBytes);
-            for (int x = 0; x < kTilePixels; ++x)
-                dst[x] = src[((job.tc * kTilePixels + x) >> d) & (kTilePixels - 1)];
+            for (int x = 0; x < kTilePixels; ++x) dst[x] = src[((X + uint32_t(x)) >> d) - cx * T];
         }
-        warn(job.level, job.tc, job.tr, why, job.level - d);
+        warn(job.level, sx, sy, why, job.level - d);
         return;
     }
     memset(s.final_tile, 0, size_t(kTilePixels) * kTileRowBytes);
-    warn(job.level, job.tc, job.tr, why, 0);
+    warn(job.level, sx, sy, why, 0);
 }
 
-void QvkPicture::warn(int l, int tx, int ty, const std::string& why, int shown_from) const {
+void QvkPicture::warn(int l, uint32_t tx, uint32_t ty, const std::string& why,
+                      int shown_from) const {
     {
         std::lock_guard<std::mutex> lock(warned_mutex_);
-        const uint64_t key = uint64_t(l) << 56 | uint64_t(uint32_t(ty)) << 28 | uint32_t(tx);
+        const uint64_t key = uint64_t(l) << 56 | uint64_t(ty) << 28 | tx;
         if (!warned_.insert(key).second) return;
     }
     if (shown_from > 0)
-        fprintf(warn_out_, "warning: %s: tile %d/%d,%d: %s; drawn from level %d\n", name().c_str(),
+        fprintf(warn_out_, "warning: %s: tile %d/%u,%u: %s; drawn from level %d\n", name().c_str(),
                 l, tx, ty, why.c_str(), shown_from);
     else
-        fprintf(warn_out_, "warning: %s: tile %d/%d,%d: %s; drawn black\n", name().c_str(), l, tx,
+        fprintf(warn_out_, "warning: %s: tile %d/%u,%u: %s; drawn black\n", name().c_str(), l, tx,
                 ty, why.c_str());
     fflush(warn_out_);
 }
@@ -112,8 +156,8 @@ bool QvkPicture::make_minimap(int max_side, RawImage& out) const {
     }
     TileScratchBuffers buffers;
     TileScratch& s = buffers.scratch();
-    for (uint32_t ty = 0; ty < lv.tiles_y; ++ty)
-        for (uint32_t tx = 0; tx < lv.tiles_x; ++tx) {
+    for (uint32_t ty = 0; ty < render_tiles_y(l); ++ty)
+        for (uint32_t tx = 0; tx < render_tiles_x(l); ++tx) {
             const TileJob j = job(lv, l, int(tx), int(ty), true);
             make_tile(j, s);
             const size_t x0 = size_t(tx) * kTilePixels, y0 = size_t(ty) * kTilePixels;

@@ -3,6 +3,11 @@
 // chooses, its tiles made on demand (read, checked, decoded), and its minimap. A tile that cannot
 // be read is drawn from the nearest coarser level that reads well, or black, and named once in a
 // warning line; the viewer goes on.
+//
+// The renderer draws 64 x 64 tiles whatever size the file stores: render tile (tx, ty) of a
+// level lies in stored tile (tx * 64 / T, ty * 64 / T) of a file of T-pixel tiles. A file of
+// 64-pixel tiles is decoded straight into the render tile; larger stored tiles are decoded once
+// into a cache shared by the threads that draw.
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -10,6 +15,7 @@
 #include <unordered_set>
 
 #include "render/picture.h"
+#include "render/stored_tile_cache.h"
 #include "render/tile.h"
 #include "store/qvk_file.h"
 #include "store/raw_image.h"
@@ -18,7 +24,7 @@ class QvkPicture {
   public:
     // Opens `path`; null, with `error` set to "PATH: fault", when it is not a sound picture file.
     static std::unique_ptr<QvkPicture> open(const std::string& path, std::string& error);
-    explicit QvkPicture(std::unique_ptr<QvkFile> file) : file_(std::move(file)) {}
+    explicit QvkPicture(std::unique_ptr<QvkFile> file);
 
     const QvkFile& file() const { return *file_; }
     const std::string& name() const { return file_->name(); }
@@ -26,6 +32,13 @@ class QvkPicture {
     const QvkLevel& level(int l) const { return file_->level(l); }
     uint32_t width() const { return file_->header().width; }
     uint32_t height() const { return file_->header().height; }
+    int tile_size() const { return file_->header().tile_size; }  // stored tiles' side
+    // The render tile grid of level l: 64-pixel tiles, whatever size the file stores.
+    uint32_t render_tiles_x(int l) const { return render_tiles(level(l).width); }
+    uint32_t render_tiles_y(int l) const { return render_tiles(level(l).height); }
+    static uint32_t render_tiles(uint32_t pixels) {
+        return uint32_t((uint64_t(pixels) + kTilePixels - 1) / kTilePixels);
+    }
 
     // World units per pixel of level l: two at the finest level, twice as many each level down.
     float scale(int l) const { return float(uint32_t(2) << (levels() - l)); }
@@ -36,7 +49,7 @@ class QvkPicture {
     // Where the picture lies in world coordinates: top-left corner at (0, 0).
     PictureGeometry geometry() const;
 
-    // The job for tile (tx, ty) of level l.
+    // The job for render tile (tx, ty) of level l.
     static TileJob job(const QvkLevel& level, int l, int tx, int ty, bool residuals);
     // Makes the job's tile in s.final_tile. Safe on any thread.
     void make_tile(const TileJob& job, TileScratch& s) const;
@@ -48,18 +61,37 @@ class QvkPicture {
 
     // Where the warnings go (standard error unless set).
     void set_warning_stream(FILE* out) { warn_out_ = out; }
-    // Tiles warned about so far.
+    // Stored tiles warned about so far.
     size_t warnings() const;
 
+    // Bytes of decoded stored tiles kept at most (files of tiles larger than 64 pixels): eight
+    // 1024-pixel tiles, a view's worth of 256-pixel ones.
+    static constexpr size_t kStoredCacheBytes = size_t(32) << 20;
+    // The decoded stored tiles (empty for a file of 64-pixel tiles).
+    const StoredTileCache& stored_cache() const { return stored_; }
+
   private:
-    // Decodes tile (tx, ty) of level l into `out` (64 rows of 64 four-byte pixels); false with
+    // Stored tile pixels: `rows` of four-byte pixels `stride` bytes apart, which `hold` (when
+    // set) keeps alive.
+    struct Pixels {
+        const uint8_t* rows = nullptr;
+        size_t stride = 0;
+        StoredTileCache::Ptr hold;
+    };
+    // Decodes stored tile (tx, ty) of level l into `out` (tile_size() rows of tile_size()
+    // four-byte pixels, rows `stride` bytes apart); false with `why` set when it cannot be read.
+    bool decode(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& coded, uint8_t* out,
+                size_t stride, std::string& why) const;
+    // Stored tile (tx, ty) of level l: decoded into `scratch` (64 x 64 pixels, rows
+    // kTileRowBytes apart) for a file of 64-pixel tiles, from the cache otherwise. False with
     // `why` set when it cannot be read.
-    bool decode(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t* out,
+    bool stored(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t* scratch, Pixels& out,
                 std::string& why) const;
-    void warn(int l, int tx, int ty, const std::string& why, int shown_from) const;
+    void warn(int l, uint32_t tx, uint32_t ty, const std::string& why, int shown_from) const;
 
     std::unique_ptr<QvkFile> file_;
     FILE* warn_out_ = stderr;
     mutable std::mutex warned_mutex_;
     mutable std::unordered_set<uint64_t> warned_;
+    mutable StoredTileCache stored_{kStoredCacheBytes};
 };

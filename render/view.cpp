@@ -107,9 +107,9 @@ FrameView plan_view(float x, float height, float z, const Vec4& r, const Vec4& u
     if (!v.visible || (v.level == 1 && !v.file_tiles)) return v;
     int grid_x, grid_y;
     if (picture.file) {
-        const QvkLevel& level = picture.file->level(v.level);
-        v.across = grid_x = int(level.tiles_x);
-        v.down = grid_y = int(level.tiles_y);
+        // Render tiles, whatever size the file stores.
+        v.across = grid_x = int(picture.file->render_tiles_x(v.level));
+        v.down = grid_y = int(picture.file->render_tiles_y(v.level));
     } else {
         const TileSetHeader& header = picture.folder->residuals[0][v.level].R->header;
         v.across = header.merged_w / kTilePixels;

@@ -42,6 +42,20 @@ bool side_ok(uint32_t v) {
     return v >= 1 && v <= kQvkMaxSide;
 }
 
+// Names the allowed sizes nearest to `tile`, the fix a reader of the message wants.
+std::string bad_tile_size(uint32_t tile) {
+    if (tile < uint32_t(kQvkMinTileSize))
+        return format("unsupported tile size %llu (this program reads %llu)", tile,
+                      kQvkMinTileSize);
+    if (tile > uint32_t(kQvkMaxTileSize))
+        return format("unsupported tile size %llu (this program reads %llu)", tile,
+                      kQvkMaxTileSize);
+    uint32_t below = kQvkMinTileSize;
+    while (below * 2 < tile) below *= 2;
+    return format("unsupported tile size %llu (this program reads %llu or %llu)", tile, below,
+                  below * 2);
+}
+
 }  // namespace
 
 int qvk_level_count(uint32_t width, uint32_t height, int tile) {
@@ -138,13 +152,21 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
 
     const uint32_t width = get_u32(bytes + 24), height = get_u32(bytes + 28);
     const uint32_t levels = get_u32(bytes + 32);
-    const int expect_levels = qvk_level_count(width, height, kQvkTileSize);
+    const uint32_t tile_size = get_u32(bytes + 36);
+    const bool tile_ok = qvk_tile_size_ok(tile_size);
+    const int expect_levels = qvk_level_count(width, height, tile_ok ? int(tile_size) : 1);
+    auto bad_levels = [&] {
+        char text[160];
+        snprintf(text, sizeof text, "bad level count %u (a %ux%u picture in %u-pixel tiles has %d)",
+                 levels, width, height, tile_size, expect_levels);
+        return std::string(text);
+    };
     if (levels < 1 || levels > uint32_t(kQvkMaxLevels)) {
         if (!side_ok(width) || !side_ok(height))
             return format("bad picture size %llux%llu (each side must be 1..2097152)", width,
                           height);
-        return format("bad level count %llu (a %llux%llu picture in 64-pixel tiles has %llu)",
-                      levels, width, height, unsigned(expect_levels));
+        if (!tile_ok) return bad_tile_size(tile_size);
+        return bad_levels();
     }
     const size_t size = qvk_header_size(int(levels));
     const uint32_t header_size = get_u32(bytes + 12);
@@ -160,7 +182,6 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
     r.width = width;
     r.height = height;
     r.levels = int(levels);
-    const uint32_t tile_size = get_u32(bytes + 36);
     r.coder = get_u32(bytes + 40);
     r.coder_param = get_u32(bytes + 44);
     r.data_offset = get_u64(bytes + 48);
@@ -172,11 +193,8 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
                       actual_length - r.file_length, r.file_length);
     if (!side_ok(width) || !side_ok(height))
         return format("bad picture size %llux%llu (each side must be 1..2097152)", width, height);
-    if (tile_size != uint32_t(kQvkTileSize))
-        return format("unsupported tile size %llu (this program reads 64)", tile_size);
-    if (int(levels) != expect_levels)
-        return format("bad level count %llu (a %llux%llu picture in 64-pixel tiles has %llu)",
-                      levels, width, height, unsigned(expect_levels));
+    if (!tile_ok) return bad_tile_size(tile_size);
+    if (int(levels) != expect_levels) return bad_levels();
     if (r.coder != uint32_t(QvkCoder::deflate_rgb))
         return format("unknown tile coder %llu", r.coder);
     if (r.data_offset < size)
@@ -187,7 +205,7 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
                       r.file_length);
 
     // The geometry follows from the size; the index regions are the file's to place.
-    r.tile_size = kQvkTileSize;
+    r.tile_size = int(tile_size);
     qvk_layout(r);
     r.data_offset = get_u64(bytes + 48);
     for (int l = 1; l <= r.levels; ++l) {
@@ -240,8 +258,9 @@ void qvk_seal_page(const QvkPageRef& ref, uint8_t* page) {
 }
 
 std::string qvk_check_entry(const QvkHeader& h, const QvkTileEntry& e) {
-    if (e.length < 1 || e.length > kQvkMaxTileBytes)
-        return format("tile entry has length %llu (must be 1..%llu)", e.length, kQvkMaxTileBytes);
+    const uint32_t most = qvk_max_tile_bytes(h.tile_size);
+    if (e.length < 1 || e.length > most)
+        return format("tile entry has length %llu (must be 1..%llu)", e.length, most);
     if (e.offset < h.data_offset || e.offset > h.file_length || e.length > h.file_length - e.offset)
         return "tile entry points outside the file";
     return "";

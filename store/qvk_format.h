@@ -14,7 +14,8 @@
 //      24     4  width  of the picture in pixels, 1 .. kQvkMaxSide
 //      28     4  height of the picture in pixels, 1 .. kQvkMaxSide
 //      32     4  levels: exactly qvk_level_count(width, height, tile_size)
-//      36     4  tile_size: kQvkTileSize
+//      36     4  tile_size: stored tiles' side in pixels, a power of two from kQvkMinTileSize to
+//                kQvkMaxTileSize; the writer's default is 64, the renderer's tile
 //      40     4  coder: how each tile is coded (QvkCoder)
 //      44     4  coder_param: what the writer set the coder to (its quality, 0..100); information
 //      48     8  data_offset: where the tiles begin; every index region lies before it
@@ -34,8 +35,8 @@
 //     high). A page is its tiles' entries, row by row, then the CRC-32 of those entries:
 //       u64 offset, u32 length, u32 crc32   per tile (16 bytes)
 //       u32 crc32 of the entries            per page
-//     A tile's bytes lie in [data_offset, file_length); its length is 1 .. kQvkMaxTileBytes; its
-//     crc32 is the CRC-32 of those bytes.
+//     A tile's bytes lie in [data_offset, file_length); its length is 1 ..
+//     qvk_max_tile_bytes(tile_size); its crc32 is the CRC-32 of those bytes.
 //
 //   tiles, in any order after data_offset.
 //
@@ -57,8 +58,13 @@ constexpr size_t kQvkPageCrcBytes = 4;
 // 4096 x 4096 pixels of one level.
 constexpr int kQvkPageTiles = 64;
 
-// The renderer draws 64 x 64 tiles; this version of the form stores tiles of that size.
+// The renderer draws 64 x 64 tiles: a stored tile is never smaller, and, being a power of two,
+// always holds a whole number of them.
 constexpr int kQvkTileSize = 64;
+constexpr int kQvkMinTileSize = kQvkTileSize;
+// A decoded 1024-pixel tile is 4 MiB of four-byte pixels; larger ones would make a reader's
+// cache of a few tiles, and every decode of a damaged or hostile file, cost too much memory.
+constexpr int kQvkMaxTileSize = 1024;
 // 2^21 pixels a side: the camera keeps its position in single precision, two world units per
 // pixel of the finest level, and at 2^22 units a float still resolves a quarter of a pixel.
 constexpr uint32_t kQvkMaxSide = uint32_t(1) << 21;
@@ -67,6 +73,20 @@ constexpr int kQvkMaxLevels = 16;
 // A coded tile may not exceed 1 MiB (a 64 x 64 RGB tile is 12 KiB raw): it bounds what one
 // damaged index entry can make a reader allocate.
 constexpr uint32_t kQvkMaxTileBytes = uint32_t(1) << 20;
+// Tiles of 512 pixels and more may take 16 bytes a pixel (16 MiB at 1024): over five times the
+// raw RGB bytes, room for any coder's worst case, and still a bounded allocation.
+constexpr uint32_t kQvkMaxBytesPerPixel = 16;
+
+// Whether `tile` is a tile size the form allows.
+inline bool qvk_tile_size_ok(uint32_t tile) {
+    return tile >= uint32_t(kQvkMinTileSize) && tile <= uint32_t(kQvkMaxTileSize) &&
+           (tile & (tile - 1)) == 0;
+}
+// The most bytes one coded tile of a `tile`-pixel file may have.
+inline uint32_t qvk_max_tile_bytes(int tile) {
+    const uint64_t scaled = uint64_t(tile) * uint64_t(tile) * kQvkMaxBytesPerPixel;
+    return scaled > kQvkMaxTileBytes ? uint32_t(scaled) : kQvkMaxTileBytes;
+}
 
 enum class QvkCoder : uint32_t {
     // The tile's RGB bytes, row by row, each byte after the first pixel of a row replaced by its
@@ -117,7 +137,7 @@ void qvk_layout(QvkHeader& h);
 uint64_t qvk_index_length(const QvkLevel& level);
 // Page of a tile, the page's size in tiles, its offset in the file, and the tile's slot in it.
 struct QvkPageRef {
-    uint32_t px, py;        // page
+    uint32_t px, py;         // page
     uint32_t width, height;  // tiles
     uint64_t offset;         // in the file
     uint64_t bytes;          // 16 * width * height + 4
@@ -130,8 +150,10 @@ void qvk_write_header(const QvkHeader& h, uint8_t* out);
 // Reads and validates a header from the first `n` bytes of a file `actual_length` bytes long.
 // Returns "" and fills `h` when it is sound; otherwise the fault, one line without the file's
 // name (for instance "not a QUORVIK picture (wrong magic)", "truncated: the header gives
-// 1200 bytes, the file has 1000"). `n` may be less than the header: the fault then says how many
-// bytes are needed (`needed` is set), so that a reader can fetch the rest and try again.
+// 1200 bytes, the file has 1000", "unsupported tile size 96 (this program reads 64 or 128)": the
+// sizes named are those nearest to the one found). `n` may be less than the header: the fault then
+// says how many bytes are needed (`needed` is set), so that a reader can fetch the rest and try
+// again.
 std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_length, QvkHeader& h,
                             size_t* needed = nullptr);
 
@@ -143,5 +165,5 @@ void qvk_put_page_entry(uint8_t* page, uint32_t slot, const QvkTileEntry& e);
 // Seals a page whose entries are written: stores the CRC of its entries after them.
 void qvk_seal_page(const QvkPageRef& ref, uint8_t* page);
 // Checks one entry against the file: its bytes inside [data_offset, file_length), its length
-// 1 .. kQvkMaxTileBytes; "" when sound, otherwise what is wrong.
+// 1 .. qvk_max_tile_bytes(h.tile_size); "" when sound, otherwise what is wrong.
 std::string qvk_check_entry(const QvkHeader& h, const QvkTileEntry& e);

@@ -57,7 +57,7 @@ void remove_stale_partials(const std::string& path) {
 }  // namespace
 
 bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, QvkCoder coder,
-                      uint32_t coder_param, std::string& error) {
+                      uint32_t coder_param, std::string& error, int tile_size) {
     if (fd_ >= 0) {
         error = path + ": the writer is already writing " + path_;
         return false;
@@ -70,6 +70,11 @@ bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, 
     }
     if (coder != QvkCoder::deflate_rgb) {
         error = path + ": unknown tile coder " + std::to_string(uint32_t(coder));
+        return false;
+    }
+    if (tile_size < 0 || !qvk_tile_size_ok(uint32_t(tile_size))) {
+        error = path + ": bad tile size " + std::to_string(tile_size) +
+                " (must be a power of two from 64 to 1024)";
         return false;
     }
     path_ = path;
@@ -89,8 +94,8 @@ bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, 
     QvkHeader h;
     h.width = width;
     h.height = height;
-    h.levels = qvk_level_count(width, height, kQvkTileSize);
-    h.tile_size = kQvkTileSize;
+    h.levels = qvk_level_count(width, height, tile_size);
+    h.tile_size = tile_size;
     h.coder = uint32_t(coder);
     h.coder_param = coder_param;
     qvk_layout(h);
@@ -129,9 +134,9 @@ bool QvkWriter::add_tile(int l, uint32_t tx, uint32_t ty, const uint8_t* bytes, 
         error = fail("there is no " + tile_name(l, tx, ty));
         return false;
     }
-    if (n < 1 || n > kQvkMaxTileBytes) {
+    if (n < 1 || n > qvk_max_tile_bytes(header_.tile_size)) {
         error = fail(tile_name(l, tx, ty) + " has " + std::to_string(n) + " bytes (must be 1.." +
-                     std::to_string(kQvkMaxTileBytes) + ")");
+                     std::to_string(qvk_max_tile_bytes(header_.tile_size)) + ")");
         return false;
     }
     const QvkPageRef ref = qvk_page_of(header_.level[l], tx, ty);

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <filesystem>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -26,10 +27,12 @@ struct MakeArgs {
     int top_level = 5;
     unsigned sub_mask = 0xff;
     std::string report;
-    std::string size;  // WxH, the one-file world's
+    std::string size;              // WxH, the one-file world's
+    int tile_size = kQvkTileSize;  // the one-file form's stored tiles
     // Options that apply to one form only, to reject them with the other.
     CLI::Option* fit_option = nullptr;
     CLI::Option* size_option = nullptr;
+    CLI::Option* tile_size_option = nullptr;
     CLI::Option* top_level_option = nullptr;
     CLI::Option* subimages_option = nullptr;
 };
@@ -63,6 +66,17 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
                     "level's bytes per pixel of the finest). For a .qvk file, one line: path, "
                     "width, height, levels, tiles, bytes, bits per pixel, seconds, megapixels "
                     "per second");
+    a.tile_size_option =
+        cmd->add_option("--tile-size", a.tile_size,
+                        "Side of a .qvk file's stored tiles: 64, 128, 256, 512 or 1024 pixels "
+                        "(default 64). Larger tiles suit coders whose per-tile cost is high")
+            ->check([](const std::string& text) -> std::string {
+                char* end = nullptr;
+                const long v = strtol(text.c_str(), &end, 10);
+                if (end == text.c_str() || *end != '\0' || v < 0 || !qvk_tile_size_ok(uint32_t(v)))
+                    return "must be 64, 128, 256, 512 or 1024";
+                return "";
+            });
     // Internal, for tests: code only the levels up to N and the sub-images of a bit mask.
     a.top_level_option =
         cmd->add_option("--top-level", a.top_level)->check(CLI::Range(1, 5))->group("");
@@ -119,6 +133,7 @@ void run_make_qvk(const MakeArgs& a, bool import) {
     builder::QvkBuildOptions opt;
     opt.out = a.out;
     opt.quality = a.quality;
+    opt.tile_size = a.tile_size;
     opt.threads = a.threads;
     opt.terminal = isatty(STDERR_FILENO) != 0;
     std::signal(SIGINT, on_signal);
@@ -147,6 +162,9 @@ void run_make(const MakeArgs& a, bool import) {
     }
     if (a.size_option && a.size_option->count() > 0)
         throw CLI::ValidationError("--size", "applies only to a .qvk picture (--out NAME.qvk)");
+    if (a.tile_size_option && a.tile_size_option->count() > 0)
+        throw CLI::ValidationError("--tile-size",
+                                   "applies only to a .qvk picture (--out NAME.qvk)");
     std::unique_ptr<builder::Source> source;
     try {
         source = import ? builder::make_image_source(a.image, a.fit == "cover" ? builder::Fit::cover

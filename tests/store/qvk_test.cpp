@@ -486,3 +486,65 @@ TEST_F(QvkTest, WriterLeavesNothingUnfinished) {
 }
 
 }  // namespace
+
+// Stored tiles of any allowed size: the header says which, the levels follow from it, and any
+// other size is refused by name, with the nearest sizes this program reads.
+TEST_F(QvkTest, TileSizesAreThePowersOfTwoFrom64To1024) {
+    const std::string good = dir + "/good.qvk", path = dir + "/bad.qvk";
+    ASSERT_EQ(write_picture(good, 200, 100), "");
+    const Bytes valid = read_file(good);
+    const struct {
+        uint32_t tile, levels;  // levels: 0 keeps the header's 3
+        std::string fault;      // "" when the file opens
+    } cases[] = {
+        {32, 0, "unsupported tile size 32 (this program reads 64)"},
+        {96, 0, "unsupported tile size 96 (this program reads 64 or 128)"},
+        {1000, 0, "unsupported tile size 1000 (this program reads 512 or 1024)"},
+        {2048, 0, "unsupported tile size 2048 (this program reads 1024)"},
+        {0, 0, "unsupported tile size 0 (this program reads 64)"},
+        // A level count out of range with a bad tile size names the tile size.
+        {2048, 17, "unsupported tile size 2048 (this program reads 1024)"},
+        // 200 x 100 fits one 256-pixel tile: one level, not three.
+        {256, 0, "bad level count 3 (a 200x100 picture in 256-pixel tiles has 1)"},
+        {128, 0, "bad level count 3 (a 200x100 picture in 128-pixel tiles has 2)"},
+    };
+    for (const auto& c : cases) {
+        Bytes b = valid;
+        put32(b, 36, c.tile);
+        if (c.levels) put32(b, 32, c.levels);
+        reseal(b);
+        write_file(path, b);
+        std::string error;
+        EXPECT_FALSE(QvkFile::open(path, error)) << c.tile;
+        EXPECT_EQ(error, path + ": " + c.fault) << c.tile;
+    }
+    // The writer refuses them before creating anything.
+    for (int tile : {0, 32, 96, 2048, -64}) {
+        QvkWriter w;
+        std::string error;
+        EXPECT_FALSE(w.begin(path + "2", 10, 10, QvkCoder::deflate_rgb, 0, error, tile));
+        EXPECT_EQ(error, path + "2: bad tile size " + std::to_string(tile) +
+                             " (must be a power of two from 64 to 1024)");
+    }
+    EXPECT_FALSE(std::filesystem::exists(path + "2"));
+}
+
+// A coded tile's bound grows with the stored tile: a length refused for 64-pixel tiles is sound
+// in a file of 1024-pixel ones, up to 16 bytes a pixel.
+TEST_F(QvkTest, TileLengthBoundFollowsTheTileSize) {
+    const struct {
+        int tile;
+        uint32_t length;
+        bool ok;
+    } cases[] = {{64, 1u << 20, true},    {64, (1u << 20) + 1, false},
+                 {512, 4u << 20, true},   {512, (4u << 20) + 1, false},
+                 {1024, 16u << 20, true}, {1024, (16u << 20) + 1, false}};
+    for (const auto& c : cases) {
+        QvkHeader h;
+        h.tile_size = c.tile;
+        h.data_offset = 100;
+        h.file_length = 100 + (32u << 20);
+        const std::string fault = qvk_check_entry(h, QvkTileEntry{100, c.length, 0});
+        EXPECT_EQ(fault.empty(), c.ok) << c.tile << " " << c.length << ": " << fault;
+    }
+}

@@ -150,29 +150,30 @@ uint32_t fixture_picture_rgb(uint32_t x, uint32_t y) {
     return r << 16 | g << 8 | b;
 }
 
-void write_fixture_picture(const std::string& path, uint32_t w, uint32_t h) {
+void write_fixture_picture(const std::string& path, uint32_t w, uint32_t h, int tile) {
     QvkWriter writer;
     std::string error;
-    if (!writer.begin(path, w, h, QvkCoder::deflate_rgb, 100, error))
+    if (!writer.begin(path, w, h, QvkCoder::deflate_rgb, 100, error, tile))
         throw std::runtime_error(error);
     const QvkHeader& hd = writer.header();
-    std::vector<uint8_t> rgb(64 * 64 * 3), coded;
+    const uint32_t T = uint32_t(tile);
+    std::vector<uint8_t> rgb(size_t(T) * T * 3), coded;
     for (int l = 1; l <= hd.levels; ++l) {
         const QvkLevel& lv = hd.level[l];
         const int shift = hd.levels - l;
         for (uint32_t ty = 0; ty < lv.tiles_y; ++ty)
             for (uint32_t tx = 0; tx < lv.tiles_x; ++tx) {
-                const int tw = int(std::min<uint32_t>(64, lv.width - tx * 64));
-                const int th = int(std::min<uint32_t>(64, lv.height - ty * 64));
+                const int tw = int(std::min<uint32_t>(T, lv.width - tx * T));
+                const int th = int(std::min<uint32_t>(T, lv.height - ty * T));
                 for (int y = 0; y < th; ++y)
                     for (int x = 0; x < tw; ++x) {
                         const uint32_t p =
-                            fixture_picture_rgb((tx * 64 + x) << shift, (ty * 64 + y) << shift);
+                            fixture_picture_rgb((tx * T + x) << shift, (ty * T + y) << shift);
                         uint8_t* d = &rgb[size_t(y * tw + x) * 3];
                         d[0] = uint8_t(p >> 16), d[1] = uint8_t(p >> 8), d[2] = uint8_t(p);
                     }
-                encode_qvk_tile(uint32_t(QvkCoder::deflate_rgb), 100, rgb.data(), tw * 3, tw, th,
-                                coded);
+                encode_qvk_tile(uint32_t(QvkCoder::deflate_rgb), 100, rgb.data(), size_t(tw) * 3,
+                                tile, tw, th, coded);
                 if (!writer.add_tile(l, tx, ty, coded.data(), coded.size(), error))
                     throw std::runtime_error(error);
             }
