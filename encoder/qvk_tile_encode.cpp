@@ -53,7 +53,7 @@ constexpr int kHtj2kLevels = 5;
 
 float qvk_htj2k_qstep(int quality) {
     const double q = std::clamp(quality, 0, 100) / 100.0;
-    return float(0.06 * std::pow(0.002 / 0.06, q));
+    return float(0.1 * std::pow(0.02, q));
 }
 
 bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, size_t stride, int tile,

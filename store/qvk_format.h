@@ -101,8 +101,8 @@ enum class QvkCoder : uint32_t {
     // (htj2k_levels_for in decoder/htj2k_codestream.h). A reader refuses a codestream whose size
     // differs from the tile's. Lossy: coder_param is the quality the tiles were coded at, whose
     // base quantisation step, as a fraction of the sample range, is
-    //   0.06 * (0.002 / 0.06)^(quality / 100)
-    // (log-linear: 0.06 at 0, about 0.0078 at 60, 0.002 at 100); a reader needs only the
+    //   0.1 * 0.02^(quality / 100)
+    // (log-linear: 0.1 at 0, about 0.0096 at 60, 0.002 at 100); a reader needs only the
     // steps each codestream carries.
     htj2k = 2,
 };
