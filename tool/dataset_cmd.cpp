@@ -40,9 +40,10 @@ struct MakeArgs {
 };
 
 constexpr uint32_t kDefaultWorldW = 65536, kDefaultWorldH = 32768;
-// HTJ2K tiles default to 512 pixels: 1024 gains only 0.05-0.2 dB at equal bytes
-// (bench/results/htj2k), while the first view of a place waits for whole stored tiles to decode,
-// and a 1024-pixel one is four times the work (about 10 ms) and four times the cache memory.
+// HTJ2K tiles default to 512 pixels: 1024 gains only 0.03-0.23 dB at equal bytes, most at the
+// lowest rates (bench/results/htj2k), while the first view of a place waits for whole stored
+// tiles to decode, and a 1024-pixel one is four times the work (about 13 ms against 3 at the
+// measured 80 megapixels per second) and four times the cache memory.
 constexpr int kHtj2kDefaultTileSize = 512;
 
 void on_signal(int) {
