@@ -13,7 +13,9 @@ namespace builder {
 
 struct QvkBuildOptions {
     std::string out;  // the .qvk file; replaced only when the new one is complete
-    int threads = 0;  // 0: every core; the file is the same for any number
+    // 0: every core. The file is the same for any number, but for HTJ2K tiles, whose pixels are
+    // the same and whose bytes may differ by a few empty code blocks (encoder/qvk_tile_encode.h).
+    int threads = 0;
     bool progress = true;
     bool terminal = false;  // draw a bar instead of progress lines
     int quality = 60;       // 0..100, stored as the coder's parameter

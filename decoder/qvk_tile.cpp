@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "decoder/htj2k_decode.h"
+
 namespace {
 
 #ifdef QUORVIK_HAVE_LIBDEFLATE
@@ -65,6 +67,21 @@ bool decode_deflate_rgb(const uint8_t* bytes, size_t n, int tile, int w, int h, 
     return true;
 }
 
+// The codestream must be of exactly w x h pixels (decode_htj2k checks its size against these
+// before the library sees it); the tile's pixels beyond them are blackened here.
+bool decode_htj2k_tile(const uint8_t* bytes, size_t n, int tile, int w, int h, uint8_t* out,
+                       size_t stride) {
+    if (!decode_htj2k(bytes, n, w, h, 0, out, stride, 4)) return false;
+    for (int y = 0; y < tile; ++y) {
+        uint8_t* o = out + size_t(y) * stride;
+        if (y >= h)
+            memset(o, 0, 4 * size_t(tile));
+        else
+            memset(o + 4 * size_t(w), 0, 4 * size_t(tile - w));
+    }
+    return true;
+}
+
 }  // namespace
 
 bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int tile, int w, int h,
@@ -74,5 +91,7 @@ bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int tile, i
         return false;
     if (coder == uint32_t(QvkCoder::deflate_rgb))
         return decode_deflate_rgb(bytes, n, tile, w, h, out, stride);
+    if (coder == uint32_t(QvkCoder::htj2k))
+        return decode_htj2k_tile(bytes, n, tile, w, h, out, stride);
     return false;
 }

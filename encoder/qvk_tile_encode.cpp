@@ -6,7 +6,11 @@
 #include <libdeflate.h>
 #endif
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
+
+#include "encoder/htj2k_encode.h"
 
 namespace {
 
@@ -41,15 +45,29 @@ void zlib_stream(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
     out.resize(got);
 }
 
+// Five decompositions, as measured (bench/results/htj2k): a 512-pixel tile's coarsest band is
+// then 16 x 16; smaller tiles get fewer, as htj2k_levels_for allows.
+constexpr int kHtj2kLevels = 5;
+
 }  // namespace
+
+float qvk_htj2k_qstep(int quality) {
+    const double q = std::clamp(quality, 0, 100) / 100.0;
+    return float(0.1 * std::pow(0.02, q));
+}
 
 bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, size_t stride, int tile,
                      int w, int h, std::vector<uint8_t>& out) {
-    (void)quality;  // the only coder is lossless
     out.clear();
-    if (coder != uint32_t(QvkCoder::deflate_rgb) || tile < 0 || !qvk_tile_size_ok(uint32_t(tile)) ||
-        w < 1 || w > tile || h < 1 || h > tile)
+    if (!qvk_coder_ok(coder) || tile < 0 || !qvk_tile_size_ok(uint32_t(tile)) || w < 1 ||
+        w > tile || h < 1 || h > tile)
         return false;
+    if (coder == uint32_t(QvkCoder::htj2k)) {
+        Htj2kEncodeParams params;
+        params.levels = kHtj2kLevels;
+        params.qstep = qvk_htj2k_qstep(quality);
+        return encode_htj2k(rgb, stride, w, h, params, out);
+    }
     // Each byte after a row's first pixel becomes its difference from the pixel to its left.
     // Up to 3 MiB for the largest tiles: kept per thread rather than on the stack.
     thread_local std::vector<uint8_t> tls_filtered;

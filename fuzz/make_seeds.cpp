@@ -191,12 +191,13 @@ int records_from_data_set(const fs::path& world, const fs::path& recs) {
 }
 
 // A one-file picture of the fixture's base texture `sub`, every level sampled from it, written by
-// the project's own writer, in T-pixel tiles. Small pictures keep the files (a few kB) quick to
-// mutate.
-void qvk_seed(const fs::path& path, uint32_t w, uint32_t h, int sub, uint32_t T = 64) {
+// the project's own writer, in T-pixel tiles coded with `coder`. Small pictures keep the files (a
+// few kB) quick to mutate.
+void qvk_seed(const fs::path& path, uint32_t w, uint32_t h, int sub, uint32_t T = 64,
+              QvkCoder coder = QvkCoder::deflate_rgb) {
     QvkWriter writer;
     std::string error;
-    bool ok = writer.begin(path.string(), w, h, QvkCoder::deflate_rgb, 100, error, int(T));
+    bool ok = writer.begin(path.string(), w, h, coder, 100, error, int(T));
     const QvkHeader& hd = writer.header();
     for (int l = 1; ok && l <= hd.levels; ++l) {
         const QvkLevel& v = hd.level[l];
@@ -214,8 +215,8 @@ void qvk_seed(const fs::path& path, uint32_t w, uint32_t h, int sub, uint32_t T 
                         for (int c = 0; c < 3; ++c)
                             rgb[size_t((y * tw + x) * 3 + c)] = uint8_t(p >> (16 - 8 * c));
                     }
-                ok = encode_qvk_tile(uint32_t(QvkCoder::deflate_rgb), 100, rgb.data(),
-                                     size_t(tw) * 3, int(T), tw, th, coded) &&
+                ok = encode_qvk_tile(uint32_t(coder), 100, rgb.data(), size_t(tw) * 3, int(T), tw,
+                                     th, coded) &&
                      writer.add_tile(l, tx, ty, coded.data(), coded.size(), error);
             }
     }
@@ -294,6 +295,9 @@ int main(int argc, char** argv) {
     qvk_seed(qvk / "three_levels_200x100.qvk", 200, 100, 3);
     qvk_seed(qvk / "strip_300x5.qvk", 300, 5, 4);
     qvk_seed(qvk / "tiles_128_300x5.qvk", 300, 5, 5, 128);
+    // HTJ2K tiles, each cut at the picture's edge: 128 x 100 and 72 x 100, then 100 x 50 (the
+    // first tile after the index, which the target also decodes from the raw bytes).
+    qvk_seed(qvk / "htj2k_200x100.qvk", 200, 100, 3, 128, QvkCoder::htj2k);
 
     if (argc == 3) {
         const int n = records_from_data_set(argv[2], recs);

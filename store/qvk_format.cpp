@@ -195,8 +195,7 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
         return format("bad picture size %llux%llu (each side must be 1..2097152)", width, height);
     if (!tile_ok) return bad_tile_size(tile_size);
     if (int(levels) != expect_levels) return bad_levels();
-    if (r.coder != uint32_t(QvkCoder::deflate_rgb))
-        return format("unknown tile coder %llu", r.coder);
+    if (!qvk_coder_ok(r.coder)) return format("unknown tile coder %llu", r.coder);
     if (r.data_offset < size)
         return format("the tiles' start (%llu) lies inside the header (%llu bytes)", r.data_offset,
                       size);

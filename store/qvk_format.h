@@ -18,6 +18,7 @@
 //                kQvkMaxTileSize; the writer's default is 64, the renderer's tile
 //      40     4  coder: how each tile is coded (QvkCoder)
 //      44     4  coder_param: what the writer set the coder to (its quality, 0..100); information
+//                only: every tile's bytes carry all that decoding it needs
 //      48     8  data_offset: where the tiles begin; every index region lies before it
 //      56     8  reserved, 0
 //      64  16*N  one entry per level, coarsest (level 1) first:
@@ -93,7 +94,23 @@ enum class QvkCoder : uint32_t {
     // difference (mod 256) from the same channel of the pixel to its left, in one zlib stream.
     // Lossless.
     deflate_rgb = 1,
+    // One HTJ2K codestream of the tile's own w x h pixels (a tile on the right or bottom edge is
+    // coded at its cut size, never padded): one codestream tile at the origin, three 8-bit
+    // components, the irreversible 9/7 wavelet with the colour transform, 64 x 64 code blocks,
+    // one quality layer, as many decompositions (up to five) as the tile's size allows
+    // (htj2k_levels_for in decoder/htj2k_codestream.h). A reader refuses a codestream whose size
+    // differs from the tile's. Lossy: coder_param is the quality the tiles were coded at, whose
+    // base quantisation step, as a fraction of the sample range, is
+    //   0.1 * 0.02^(quality / 100)
+    // (log-linear: 0.1 at 0, about 0.0096 at 60, 0.002 at 100); a reader needs only the
+    // steps each codestream carries.
+    htj2k = 2,
 };
+
+// Whether `coder` names a tile coder this program reads.
+inline bool qvk_coder_ok(uint32_t coder) {
+    return coder == uint32_t(QvkCoder::deflate_rgb) || coder == uint32_t(QvkCoder::htj2k);
+}
 
 // One tile's index entry.
 struct QvkTileEntry {

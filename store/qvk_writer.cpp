@@ -68,7 +68,7 @@ bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, 
                 ")";
         return false;
     }
-    if (coder != QvkCoder::deflate_rgb) {
+    if (!qvk_coder_ok(uint32_t(coder))) {
         error = path + ": unknown tile coder " + std::to_string(uint32_t(coder));
         return false;
     }

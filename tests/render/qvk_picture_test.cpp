@@ -4,6 +4,8 @@
 // the minimap's shape.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -251,6 +253,60 @@ TEST_F(PictureTest, LargeStoredTilesDrawTheSameFrames) {
         EXPECT_EQ(viewer_file->tile_size(), tile);
     }
     frames(path_);  // the suite's picture again
+    viewer_settings = ViewerSettings{};
+}
+
+// The three views of LargeStoredTilesDrawTheSameFrames, of the picture at `path`, drawn with
+// `threads` workers and a tile cache of `cache_mb` MB.
+std::vector<std::vector<uint32_t>> draw_views(const std::string& path, int threads, int cache_mb) {
+    render_engine().release();
+    std::string error;
+    viewer_file = QvkPicture::open(path, error);
+    EXPECT_TRUE(viewer_file) << error;
+    std::vector<std::vector<uint32_t>> out;
+    if (!viewer_file) return out;
+    viewer_file->set_warning_stream(console_out);
+    free_raw_image(viewer_data.minimap);
+    EXPECT_TRUE(install_viewer_file(console_out));
+    render_engine().configure(threads, size_t(cache_mb) << 20);
+    for (const auto& v : {std::make_pair(-100.0, -37.0), std::make_pair(1000.0, 700.0),
+                          std::make_pair(4800.0, 2850.0)}) {
+        apply_view(StartView{true, v.first + 256, v.second + 256, 1.0});
+        build_view_matrix();
+        render_view();
+        out.push_back(frame_copy());
+    }
+    EXPECT_EQ(viewer_file->warnings(), 0u);
+    return out;
+}
+
+// A picture of HTJ2K tiles draws the lossless picture's frames but for the coding's small
+// errors, the same with one thread and no cache as with two threads and the cache.
+TEST_F(PictureTest, Htj2kTilesDrawTheLosslessFramesClosely) {
+    viewer_settings = ViewerSettings{};
+    viewer_settings.bilinIpol = 0;
+    viewer_settings.hiqu = 1;
+    viewer_settings.showMinimap = 0;
+    viewer_settings.drawCrosshair = 0;
+    const std::string lossy = dir_ + "/htj2k.qvk";
+    write_fixture_picture(lossy, kW, kH, 512, QvkCoder::htj2k, 90);
+    const auto want = draw_views(path_, 2, 0);
+    const auto one = draw_views(lossy, 1, 0), two = draw_views(lossy, 2, 256);
+    EXPECT_EQ(viewer_file->tile_size(), 512);
+    ASSERT_EQ(one.size(), want.size());
+    ASSERT_EQ(two.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_TRUE(one[i] == two[i]) << "view " << i;
+        double se = 0;
+        for (size_t k = 0; k < want[i].size(); ++k)
+            for (int shift : {0, 8, 16}) {
+                const double d = double((one[i][k] >> shift) & 255) - ((want[i][k] >> shift) & 255);
+                se += d * d;
+            }
+        const double mse = se / (3.0 * double(want[i].size()));
+        EXPECT_GT(10 * std::log10(255.0 * 255.0 / std::max(mse, 1e-9)), 50.0) << "view " << i;
+    }
+    draw_views(path_, 2, 0);  // the suite's picture again
     viewer_settings = ViewerSettings{};
 }
 

@@ -226,7 +226,7 @@ TEST(QvkTile, DamagedStreamsAreRefused) {
     EXPECT_FALSE(decode_qvk_tile(2, coded.data(), coded.size(), 40, 30, out.data(), 256));
     EXPECT_FALSE(decode_qvk_tile(1, coded.data(), coded.size(), 0, 30, out.data(), 256));
     EXPECT_FALSE(encode_qvk_tile(1, 0, rgb.data(), 120, 65, 30, coded));
-    EXPECT_FALSE(encode_qvk_tile(2, 0, rgb.data(), 120, 40, 30, coded));
+    EXPECT_FALSE(encode_qvk_tile(7, 0, rgb.data(), 120, 40, 30, coded));
 }
 
 // A 200 x 100 picture: three levels of 1, 2 x 1 and 4 x 2 tiles, a 116-byte header.

@@ -150,10 +150,11 @@ uint32_t fixture_picture_rgb(uint32_t x, uint32_t y) {
     return r << 16 | g << 8 | b;
 }
 
-void write_fixture_picture(const std::string& path, uint32_t w, uint32_t h, int tile) {
+void write_fixture_picture(const std::string& path, uint32_t w, uint32_t h, int tile,
+                           QvkCoder coder, int quality) {
     QvkWriter writer;
     std::string error;
-    if (!writer.begin(path, w, h, QvkCoder::deflate_rgb, 100, error, tile))
+    if (!writer.begin(path, w, h, coder, uint32_t(quality), error, tile))
         throw std::runtime_error(error);
     const QvkHeader& hd = writer.header();
     const uint32_t T = uint32_t(tile);
@@ -172,8 +173,8 @@ void write_fixture_picture(const std::string& path, uint32_t w, uint32_t h, int 
                         uint8_t* d = &rgb[size_t(y * tw + x) * 3];
                         d[0] = uint8_t(p >> 16), d[1] = uint8_t(p >> 8), d[2] = uint8_t(p);
                     }
-                encode_qvk_tile(uint32_t(QvkCoder::deflate_rgb), 100, rgb.data(), size_t(tw) * 3,
-                                tile, tw, th, coded);
+                encode_qvk_tile(uint32_t(coder), quality, rgb.data(), size_t(tw) * 3, tile, tw, th,
+                                coded);
                 if (!writer.add_tile(l, tx, ty, coded.data(), coded.size(), error))
                     throw std::runtime_error(error);
             }

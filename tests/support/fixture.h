@@ -45,10 +45,10 @@ void write_fixture_data_set(const std::string& dir);
 
 // A one-file picture of w x h pixels: pixel (x, y) of the finest level is fixture_picture_rgb(x,
 // y); a coarser level's pixel is the finest pixel at its top-left corner (x * 2^k, y * 2^k).
-// Stored in tile x tile tiles.
+// Stored in tile x tile tiles, coded with `coder` at `quality`.
 uint32_t fixture_picture_rgb(uint32_t x, uint32_t y);
-void write_fixture_picture(const std::string& path, uint32_t w, uint32_t h,
-                           int tile = kQvkTileSize);
+void write_fixture_picture(const std::string& path, uint32_t w, uint32_t h, int tile = kQvkTileSize,
+                           QvkCoder coder = QvkCoder::deflate_rgb, int quality = 100);
 
 // Damaging helpers for one file.
 void truncate_file(const std::string& path, int64_t new_len);
