@@ -80,13 +80,15 @@ class PyramidWriter {
         const uint32_t T = s.tile, ty = s.y0 / T, rows = s.filled;
         const uint32_t tiles = (s.width + T - 1) / T;
         const uint32_t coder = writer_.header().coder;
+        // A derived level is only halved on: its pixels come from the codestreams below it.
+        const bool stored = writer_.header().level[l].stored();
         coded_.resize(std::max<size_t>(coded_.size(), tiles));
         pool_.run(tiles, [&](int64_t t) {
             const uint32_t tx = uint32_t(t), x0 = tx * T;
             const uint32_t w = std::min(T, s.width - x0);
             const uint8_t* px = s.rgb.data() + size_t(x0) * 3;
-            if (!encode_qvk_tile(coder, quality_, px, s.stride, int(T), int(w), int(rows),
-                                 coded_[size_t(t)]))
+            if (stored && !encode_qvk_tile(coder, quality_, px, s.stride, int(T), int(w), int(rows),
+                                           coded_[size_t(t)]))
                 throw std::runtime_error("tile coder " + std::to_string(coder) + " cannot code a " +
                                          std::to_string(w) + " x " + std::to_string(rows) +
                                          " tile");
@@ -98,7 +100,7 @@ class PyramidWriter {
         // Handed over in tile order, so that the file does not depend on which thread finished
         // first.
         std::string error;
-        for (uint32_t tx = 0; tx < tiles; ++tx)
+        for (uint32_t tx = 0; stored && tx < tiles; ++tx)
             if (!writer_.add_tile(l, tx, ty, coded_[tx].data(), coded_[tx].size(), error))
                 throw std::runtime_error(error);
         progress_.advance(int64_t(rows) * s.width);
@@ -137,7 +139,8 @@ QvkBuildReport build_qvk(RowSource& source, const QvkBuildOptions& options) {
     QvkWriter writer;
     std::string error;
     if (!writer.begin(options.out, source.width(), source.height(), options.coder,
-                      uint32_t(std::clamp(options.quality, 0, 100)), error, options.tile_size))
+                      uint32_t(std::clamp(options.quality, 0, 100)), error, options.tile_size,
+                      options.derive_span < 0 ? kQvkMaxLevels : options.derive_span))
         throw std::runtime_error(error);
     const QvkHeader& h = writer.header();
     QvkBuildReport report;
@@ -149,7 +152,7 @@ QvkBuildReport build_qvk(RowSource& source, const QvkBuildOptions& options) {
     int64_t pixels = 0;
     for (int l = 1; l <= h.levels; ++l) {
         pixels += int64_t(h.level[l].width) * h.level[l].height;
-        report.tiles += uint64_t(h.level[l].tiles_x) * h.level[l].tiles_y;
+        if (h.level[l].stored()) report.tiles += uint64_t(h.level[l].tiles_x) * h.level[l].tiles_y;
     }
 
     Pool pool(threads);

@@ -21,13 +21,16 @@ struct QvkBuildOptions {
     int quality = 60;       // 0..100, stored as the coder's parameter
     QvkCoder coder = QvkCoder::deflate_rgb;
     int tile_size = kQvkTileSize;  // stored tiles' side: a power of two from 64 to 1024
+    // Levels derived from the codestreams of the stored level below them, between stored levels
+    // (store/qvk_format.h); -1: as many as the coder and tile size allow.
+    int derive_span = -1;
 };
 
 struct QvkBuildReport {
     std::string path;
     uint32_t width = 0, height = 0;
     int levels = 0;
-    uint64_t tiles = 0;
+    uint64_t tiles = 0;  // stored
     uint64_t bytes = 0;  // the whole file
     double seconds = 0;
     int threads = 0;

@@ -31,6 +31,7 @@ bool verify_qvk(const std::string& path, int threads, FILE* out, std::string& op
     std::vector<int64_t> level_bytes(size_t(h.levels) + 1, 0);
     for (int l = 1; l <= h.levels; ++l) {
         const QvkLevel& v = file->level(l);
+        if (!v.stored()) continue;  // its pixels are the stored level's tiles, checked there
         const int64_t tiles = int64_t(v.tiles_x) * v.tiles_y;
         for (int64_t t0 = 0; t0 < tiles; t0 += kRound) {
             const int64_t n = std::min(kRound, tiles - t0);
@@ -71,9 +72,13 @@ bool verify_qvk(const std::string& path, int threads, FILE* out, std::string& op
     uint64_t tiles_total = 0;
     for (int l = 1; l <= h.levels; ++l) {
         const QvkLevel& v = file->level(l);
+        const std::string size = std::to_string(v.width) + " x " + std::to_string(v.height);
+        if (!v.stored()) {
+            fprintf(out, "%-6d %-18s derived from level %d\n", l, size.c_str(), l + v.reduce);
+            continue;
+        }
         const uint64_t tiles = uint64_t(v.tiles_x) * v.tiles_y;
         tiles_total += tiles;
-        const std::string size = std::to_string(v.width) + " x " + std::to_string(v.height);
         fprintf(out, "%-6d %-18s %-11llu %-15lld %.3f\n", l, size.c_str(),
                 (unsigned long long)tiles, (long long)level_bytes[size_t(l)],
                 8.0 * double(level_bytes[size_t(l)]) / (double(v.width) * double(v.height)));

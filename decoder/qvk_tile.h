@@ -14,6 +14,11 @@
 // (`out` then unspecified).
 bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int tile, int w, int h,
                      uint8_t* out, size_t stride);
+// Decodes a w x h tile as above with `reduce` (0 .. qvk_max_reduce) resolution levels left out:
+// `tile` >> reduce rows of as many pixels, the tile's ceil(w / 2^reduce) x ceil(h / 2^reduce)
+// and black beyond. Used for the levels a file derives from its stored ones.
+bool decode_qvk_tile_reduced(uint32_t coder, const uint8_t* bytes, size_t n, int tile, int w, int h,
+                             int reduce, uint8_t* out, size_t stride);
 // The same for a file of 64-pixel tiles.
 inline bool decode_qvk_tile(uint32_t coder, const uint8_t* bytes, size_t n, int w, int h,
                             uint8_t* out, int stride) {

@@ -45,10 +45,6 @@ void zlib_stream(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
     out.resize(got);
 }
 
-// Five decompositions, as measured (bench/results/htj2k): a 512-pixel tile's coarsest band is
-// then 16 x 16; smaller tiles get fewer, as htj2k_levels_for allows.
-constexpr int kHtj2kLevels = 5;
-
 }  // namespace
 
 float qvk_htj2k_qstep(int quality) {
@@ -64,7 +60,7 @@ bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, size_t str
         return false;
     if (coder == uint32_t(QvkCoder::htj2k)) {
         Htj2kEncodeParams params;
-        params.levels = kHtj2kLevels;
+        params.levels = kQvkHtj2kLevels;
         params.qstep = qvk_htj2k_qstep(quality);
         return encode_htj2k(rgb, stride, w, h, params, out);
     }

@@ -3,7 +3,8 @@
 // accepted file read (page checks, entry checks, tile checksums) and decoded. The tile decoder
 // also meets raw bytes: the input's tail after the header's data offset (a mutated first tile)
 // and, for a refused file, the input itself with its first three bytes choosing the tile's size
-// and the file's tile size.
+// and the file's tile size. Stored tiles are decoded at full resolution and at every reduction
+// the coder allows (the derived levels' decodes).
 //
 // Checked beyond memory safety: a refused file says why in one line naming the source; an
 // accepted file's header is consistent with the input (length, index regions before the tiles,
@@ -24,14 +25,19 @@ namespace {
 constexpr int kCoarseLevels = 4;
 std::vector<uint8_t> pixels;
 
-// Decodes a tile of a `tile`-pixel file and checks that everything beyond w x h came out black.
-void decode_and_check(uint32_t coder, const uint8_t* bytes, size_t n, int tile, int w, int h) {
-    const size_t stride = size_t(tile) * 4;
-    pixels.resize(stride * size_t(tile));
-    if (!decode_qvk_tile(coder, bytes, n, tile, w, h, pixels.data(), stride)) return;
-    for (int y = 0; y < tile; ++y)
-        for (int x = 0; x < tile; ++x)
-            if (x >= w || y >= h)
+// Decodes a tile of a `tile`-pixel file with `reduce` resolution levels left out and checks
+// that everything beyond its (reduced) w x h came out black.
+void decode_and_check(uint32_t coder, const uint8_t* bytes, size_t n, int tile, int w, int h,
+                      int reduce = 0) {
+    const int side = tile >> reduce;
+    const size_t stride = size_t(side) * 4;
+    pixels.resize(stride * size_t(side));
+    if (!decode_qvk_tile_reduced(coder, bytes, n, tile, w, h, reduce, pixels.data(), stride))
+        return;
+    const int rw = (w + (1 << reduce) - 1) >> reduce, rh = (h + (1 << reduce) - 1) >> reduce;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            if (x >= rw || y >= rh)
                 for (int c = 0; c < 3; ++c) FUZZ_CHECK(pixels[y * stride + x * 4 + c] == 0);
 }
 
@@ -58,8 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(h.data_offset >= h.header_size() && h.data_offset <= size);
     FUZZ_CHECK(h.level[h.levels].width == h.width && h.level[h.levels].height == h.height);
     FUZZ_CHECK(h.level[1].tiles_x == 1 && h.level[1].tiles_y == 1);
+    FUZZ_CHECK(h.level[h.levels].stored());
     for (int l = 1; l <= h.levels; ++l) {
         const QvkLevel& v = h.level[l];
+        if (!v.stored()) {
+            FUZZ_CHECK(v.index_offset == 0 && v.index_length == 0);
+            FUZZ_CHECK(v.reduce <= qvk_max_reduce(h.coder, h.tile_size));
+            FUZZ_CHECK(v.reduce == h.level[l + 1].reduce + 1);
+            continue;
+        }
         FUZZ_CHECK(v.index_offset >= h.header_size());
         FUZZ_CHECK(v.index_length == qvk_index_length(v));
         FUZZ_CHECK(v.index_offset + v.index_length <= h.data_offset);
@@ -79,7 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(bytes.size() >= 1 && bytes.size() <= qvk_max_tile_bytes(h.tile_size));
                 const int w = int(v.width - T * tx < T ? v.width - T * tx : T);
                 const int th = int(v.height - T * ty < T ? v.height - T * ty : T);
-                decode_and_check(h.coder, bytes.data(), bytes.size(), int(T), w, th);
+                // At full resolution and at every reduction a derived level may ask for.
+                for (int r = 0; r <= qvk_max_reduce(h.coder, h.tile_size); ++r)
+                    decode_and_check(h.coder, bytes.data(), bytes.size(), int(T), w, th, r);
             }
         FUZZ_CHECK(!file->read_tile(l, v.tiles_x, 0, bytes, why) && why == "no such tile");
     }

@@ -43,13 +43,14 @@ TileJob QvkPicture::job(const QvkLevel& level, int l, int tx, int ty, bool resid
 
 bool QvkPicture::decode(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& coded, uint8_t* out,
                         size_t stride, std::string& why) const {
-    const QvkLevel& lv = level(l);
+    const int reduce = level(l).reduce, source = l + reduce;
+    const QvkLevel& lv = level(source);
     const uint32_t T = uint32_t(tile_size());
-    if (!file_->read_tile(l, tx, ty, coded, why)) return false;
+    if (!file_->read_tile(source, tx, ty, coded, why)) return false;
     const int w = int(std::min<uint64_t>(T, lv.width - uint64_t(tx) * T));
     const int h = int(std::min<uint64_t>(T, lv.height - uint64_t(ty) * T));
-    if (!decode_qvk_tile(file_->header().coder, coded.data(), coded.size(), int(T), w, h, out,
-                         stride)) {
+    if (!decode_qvk_tile_reduced(file_->header().coder, coded.data(), coded.size(), int(T), w, h,
+                                 reduce, out, stride)) {
         why = "tile data damaged";
         return false;
     }
@@ -58,16 +59,17 @@ bool QvkPicture::decode(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& c
 
 bool QvkPicture::stored(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t* scratch,
                         Pixels& out, std::string& why) const {
-    if (tile_size() == kTilePixels) {
+    const int side = stored_side(l);
+    if (side == kTilePixels && tile_size() == kTilePixels) {
         out = Pixels{scratch, size_t(kTileRowBytes), nullptr};
         return decode(l, tx, ty, *s.coded, scratch, kTileRowBytes, why);
     }
     const uint64_t key = uint64_t(l) << 56 | uint64_t(ty) << 28 | tx;
+    const size_t row = size_t(side) * 4;
     out.hold = stored_.get(key, [&] {
         auto t = std::make_shared<StoredTile>();
-        const size_t row = size_t(tile_size()) * 4;
         try {
-            t->pixels.resize(row * size_t(tile_size()));
+            t->pixels.resize(row * size_t(side));
         } catch (const std::bad_alloc&) {
             t->pixels.clear();
             t->why = "out of memory";
@@ -81,12 +83,12 @@ bool QvkPicture::stored(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t
         return false;
     }
     out.rows = out.hold->pixels.data();
-    out.stride = size_t(tile_size()) * 4;
+    out.stride = row;
     return true;
 }
 
 void QvkPicture::make_tile(const TileJob& job, TileScratch& s) const {
-    const uint32_t T = uint32_t(tile_size()), per = T / kTilePixels;  // render tiles a side
+    const uint32_t S = uint32_t(stored_side(job.level)), per = S / kTilePixels;
     // The render tile's first pixel in its level.
     const uint32_t X = uint32_t(job.tc) * kTilePixels, Y = uint32_t(job.tr) * kTilePixels;
     const uint32_t sx = uint32_t(job.tc) / per, sy = uint32_t(job.tr) / per;
@@ -94,23 +96,24 @@ void QvkPicture::make_tile(const TileJob& job, TileScratch& s) const {
     Pixels px;
     if (stored(job.level, sx, sy, s, s.final_tile, px, why)) {
         if (px.rows == s.final_tile) return;
-        const uint8_t* src = px.rows + size_t(Y - sy * T) * px.stride + size_t(X - sx * T) * 4;
+        const uint8_t* src = px.rows + size_t(Y - sy * S) * px.stride + size_t(X - sx * S) * 4;
         for (int y = 0; y < kTilePixels; ++y)
             memcpy(s.final_tile + y * kTileRowBytes, src + size_t(y) * px.stride, kTileRowBytes);
         return;
     }
     // The nearest coarser level that reads: each of its pixels stands for 2^d x 2^d of ours, and
-    // the render tile's area there, 64 >> d pixels a side on a multiple of that, lies in one
-    // stored tile. The residual buffer is free here.
+    // the render tile's area there, 64 >> d pixels a side on a multiple of that, lies in one of
+    // its tiles. The residual buffer is free here.
     for (int d = 1; job.level - d >= 1; ++d) {
         std::string coarse_why;
-        const uint32_t cx = (X >> d) / T, cy = (Y >> d) / T;
+        const uint32_t C = uint32_t(stored_side(job.level - d));
+        const uint32_t cx = (X >> d) / C, cy = (Y >> d) / C;
         if (!stored(job.level - d, cx, cy, s, s.residual, px, coarse_why)) continue;
         for (int y = 0; y < kTilePixels; ++y) {
             const uint32_t* src = reinterpret_cast<const uint32_t*>(
-                px.rows + size_t(((Y + uint32_t(y)) >> d) - cy * T) * px.stride);
+                px.rows + size_t(((Y + uint32_t(y)) >> d) - cy * C) * px.stride);
             uint32_t* dst = reinterpret_cast<uint32_t*>(s.final_tile + y * kTileRowBytes);
-            for (int x = 0; x < kTilePixels; ++x) dst[x] = src[((X + uint32_t(x)) >> d) - cx * T];
+            for (int x = 0; x < kTilePixels; ++x) dst[x] = src[((X + uint32_t(x)) >> d) - cx * C];
         }
         warn(job.level, sx, sy, why, job.level - d);
         return;
@@ -121,6 +124,8 @@ void QvkPicture::make_tile(const TileJob& job, TileScratch& s) const {
 
 void QvkPicture::warn(int l, uint32_t tx, uint32_t ty, const std::string& why,
                       int shown_from) const {
+    // Named as stored: a derived level's tile is its stored level's tile.
+    l += level(l).reduce;
     {
         std::lock_guard<std::mutex> lock(warned_mutex_);
         const uint64_t key = uint64_t(l) << 56 | uint64_t(ty) << 28 | tx;

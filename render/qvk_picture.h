@@ -5,9 +5,11 @@
 // warning line; the viewer goes on.
 //
 // The renderer draws 64 x 64 tiles whatever size the file stores: render tile (tx, ty) of a
-// level lies in stored tile (tx * 64 / T, ty * 64 / T) of a file of T-pixel tiles. A file of
-// 64-pixel tiles is decoded straight into the render tile; larger stored tiles are decoded once
-// into a cache shared by the threads that draw.
+// level lies in stored tile (tx * 64 / S, ty * 64 / S), S the stored tile's side in that level's
+// pixels (T for a file of T-pixel tiles, T >> reduce for a level derived from a finer one). A
+// file of 64-pixel tiles is decoded straight into the render tile; larger stored tiles, and the
+// reduced decodes that give derived levels, are decoded once into a cache shared by the threads
+// that draw. Warnings name the stored tile whose bytes are at fault.
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -33,6 +35,9 @@ class QvkPicture {
     uint32_t width() const { return file_->header().width; }
     uint32_t height() const { return file_->header().height; }
     int tile_size() const { return file_->header().tile_size; }  // stored tiles' side
+    // The side, in pixels of level l, of what one stored tile gives it: the tile size, halved for
+    // each level a derived level lies above its stored one.
+    int stored_side(int l) const { return tile_size() >> level(l).reduce; }
     // The render tile grid of level l: 64-pixel tiles, whatever size the file stores.
     uint32_t render_tiles_x(int l) const { return render_tiles(level(l).width); }
     uint32_t render_tiles_y(int l) const { return render_tiles(level(l).height); }
@@ -78,7 +83,7 @@ class QvkPicture {
         size_t stride = 0;
         StoredTileCache::Ptr hold;
     };
-    // Decodes stored tile (tx, ty) of level l into `out` (tile_size() rows of tile_size()
+    // Decodes what stored tile (tx, ty) gives level l into `out` (stored_side(l) rows of as many
     // four-byte pixels, rows `stride` bytes apart); false with `why` set when it cannot be read.
     bool decode(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& coded, uint8_t* out,
                 size_t stride, std::string& why) const;

@@ -101,8 +101,8 @@ std::shared_ptr<const QvkFile::Page> QvkFile::page(int l, const QvkPageRef& ref,
 
 bool QvkFile::read_tile(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& out,
                         std::string& why) const {
-    if (l < 1 || l > header_.levels || tx >= header_.level[l].tiles_x ||
-        ty >= header_.level[l].tiles_y) {
+    if (l < 1 || l > header_.levels || !header_.level[l].stored() ||
+        tx >= header_.level[l].tiles_x || ty >= header_.level[l].tiles_y) {
         why = "no such tile";
         return false;
     }

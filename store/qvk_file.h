@@ -31,7 +31,8 @@ class QvkFile {
     // Reads the coded bytes of tile (tx, ty) of level `l` into `out` (resized to the tile's
     // length). False, with `why` set to the fault ("index page checksum mismatch", "tile
     // checksum mismatch", "tile entry points outside the file", a read error, ...), when its index
-    // page or its bytes are damaged. Coordinates must lie inside the level's grid.
+    // page or its bytes are damaged; "no such tile" outside the level's grid or for a derived
+    // level (its pixels are in the tiles of its stored level).
     bool read_tile(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& out,
                    std::string& why) const;
 

@@ -82,11 +82,21 @@ void qvk_layout(QvkHeader& h) {
         v.tiles_y = uint32_t((uint64_t(v.height) + h.tile_size - 1) / uint64_t(h.tile_size));
         v.pages_x = (v.tiles_x + kQvkPageTiles - 1) / kQvkPageTiles;
         v.pages_y = (v.tiles_y + kQvkPageTiles - 1) / kQvkPageTiles;
+        if (!v.stored()) {
+            v.index_offset = v.index_length = 0;
+            continue;
+        }
         v.index_offset = offset;
         v.index_length = qvk_index_length(v);
         offset += v.index_length;
     }
     h.data_offset = offset;
+}
+
+void qvk_derive_levels(QvkHeader& h, int span) {
+    const int most = qvk_max_reduce(h.coder, h.tile_size);
+    span = span < 0 ? 0 : span > most ? most : span;
+    for (int l = h.levels; l >= 1; --l) h.level[l].reduce = (h.levels - l) % (span + 1);
 }
 
 QvkPageRef qvk_page_of(const QvkLevel& level, uint32_t tx, uint32_t ty) {
@@ -203,13 +213,32 @@ std::string qvk_read_header(const uint8_t* bytes, size_t n, uint64_t actual_leng
         return format("the tiles' start (%llu) lies outside the file (%llu bytes)", r.data_offset,
                       r.file_length);
 
-    // The geometry follows from the size; the index regions are the file's to place.
+    // The geometry follows from the size; which levels are derived follows from the entries that
+    // are 0, 0; the index regions are the file's to place.
     r.tile_size = int(tile_size);
+    const int most_reduce = qvk_max_reduce(r.coder, r.tile_size);
+    for (int l = r.levels; l >= 1; --l) {
+        const uint8_t* e = bytes + kQvkFixedHeaderBytes + kQvkLevelEntryBytes * size_t(l - 1);
+        if (get_u64(e) != 0 || get_u64(e + 8) != 0) continue;
+        if (l == r.levels) return "the finest level has no index";
+        if (most_reduce == 0)
+            return format(
+                "level %llu has no index (tile coder %llu in %llu-pixel tiles derives "
+                "no levels)",
+                unsigned(l), r.coder, tile_size);
+        r.level[l].reduce = r.level[l + 1].reduce + 1;
+        if (r.level[l].reduce > most_reduce)
+            return format(
+                "level %llu lies %llu levels above the nearest stored level (at most "
+                "%llu with %llu-pixel tiles)",
+                unsigned(l), unsigned(r.level[l].reduce), unsigned(most_reduce), tile_size);
+    }
     qvk_layout(r);
     r.data_offset = get_u64(bytes + 48);
     for (int l = 1; l <= r.levels; ++l) {
         const uint8_t* e = bytes + kQvkFixedHeaderBytes + kQvkLevelEntryBytes * size_t(l - 1);
         QvkLevel& v = r.level[l];
+        if (!v.stored()) continue;
         const uint64_t offset = get_u64(e), length = get_u64(e + 8);
         if (length != v.index_length)
             return format("index of level %llu has %llu bytes, its tiles need %llu", unsigned(l),

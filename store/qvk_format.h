@@ -22,7 +22,8 @@
 //      48     8  data_offset: where the tiles begin; every index region lies before it
 //      56     8  reserved, 0
 //      64  16*N  one entry per level, coarsest (level 1) first:
-//                  u64 index_offset, u64 index_length (= qvk_index_length of the level)
+//                  u64 index_offset, u64 index_length (= qvk_index_length of the level),
+//                or 0, 0 for a derived level (below)
 //   64+16N     4  CRC-32 (zlib's) of the header's bytes before it
 //
 //   index regions, one per level, each at its level entry's index_offset, inside
@@ -45,6 +46,17 @@
 // rounding up (level l is ceil(width / 2^(N-l)) x ceil(height / 2^(N-l)) pixels), and level 1 is
 // the first that fits in one tile. A tile of a level is tile_size x tile_size pixels of it; the
 // tiles on the right and bottom edges hold only the pixels the level has.
+//
+// Stored and derived levels: a level with an index is stored. A level without one (entry 0, 0)
+// is derived: it has no tiles of its own, and its pixels are those of the nearest finer stored
+// level's tiles decoded with `reduce` resolution levels left out, reduce being the distance
+// between the two levels (the wavelet's low-pass bands are already a halved picture, so a coarse
+// level costs no bytes). Tile (tx, ty) of the stored level then gives the derived level's pixels
+// from (tx, ty) * (tile_size >> reduce), ceil(w / 2^reduce) x ceil(h / 2^reduce) of them for a
+// w x h tile, which tile the derived level exactly. Only a coder whose tiles carry their coarser
+// resolutions allows derived levels (qvk_max_reduce), the finest level is always stored, and
+// reduce is at most qvk_max_reduce: a render tile of a derived level then lies in one stored
+// tile, and a view of a derived level reads at most 4^reduce times the pixels it shows.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -107,6 +119,21 @@ enum class QvkCoder : uint32_t {
     htj2k = 2,
 };
 
+// Wavelet decompositions of an HTJ2K tile, fewer where the tile is too small for them: a
+// 512-pixel tile's coarsest band is then 16 x 16 (bench/results/htj2k measured five best).
+constexpr int kQvkHtj2kLevels = 5;
+
+// The most levels a derived level may lie above its stored level, in a file of `tile`-pixel
+// tiles coded with `coder`: 0 for coders without coarser resolutions; for HTJ2K, as many halvings
+// as keep a stored tile at least one 64-pixel render tile (and within its five decompositions; an
+// edge tile too small for them has its last halvings made by 2 x 2 means, as the writer halves).
+inline int qvk_max_reduce(uint32_t coder, int tile) {
+    if (coder != uint32_t(QvkCoder::htj2k)) return 0;
+    int r = 0;
+    while (r < kQvkHtj2kLevels && (tile >> (r + 1)) >= 64) ++r;
+    return r;
+}
+
 // Whether `coder` names a tile coder this program reads.
 inline bool qvk_coder_ok(uint32_t coder) {
     return coder == uint32_t(QvkCoder::deflate_rgb) || coder == uint32_t(QvkCoder::htj2k);
@@ -121,10 +148,13 @@ struct QvkTileEntry {
 
 // Geometry of one level.
 struct QvkLevel {
-    uint32_t width = 0, height = 0;     // pixels
-    uint32_t tiles_x = 0, tiles_y = 0;  // tile grid
-    uint32_t pages_x = 0, pages_y = 0;  // page grid
-    uint64_t index_offset = 0, index_length = 0;
+    uint32_t width = 0, height = 0;               // pixels
+    uint32_t tiles_x = 0, tiles_y = 0;            // tile grid
+    uint32_t pages_x = 0, pages_y = 0;            // page grid
+    uint64_t index_offset = 0, index_length = 0;  // both 0 for a derived level
+    // Levels up to the stored level whose tiles hold this one's pixels: 0 for a stored level.
+    int reduce = 0;
+    bool stored() const { return reduce == 0; }
 };
 
 inline size_t qvk_header_size(int levels) {
@@ -148,8 +178,13 @@ struct QvkHeader {
 // Levels of a width x height picture in tile x tile tiles (1 when it fits in one tile).
 int qvk_level_count(uint32_t width, uint32_t height, int tile);
 // Fills the geometry of every level of `h` (width, height, levels and tile_size set) and lays the
-// index regions out one after another from the end of the header; sets data_offset after them.
+// index regions of the stored levels (those whose `reduce` is 0) out one after another from the
+// end of the header; sets data_offset after them.
 void qvk_layout(QvkHeader& h);
+// Marks which levels of `h` (levels, coder and tile_size set) are derived: the finest and every
+// (span + 1)-th level above it stored, the others derived from the nearest stored level below;
+// `span` is clamped to 0 .. qvk_max_reduce. Call before qvk_layout.
+void qvk_derive_levels(QvkHeader& h, int span);
 // Bytes of one level's index: 16 per tile and 4 per page.
 uint64_t qvk_index_length(const QvkLevel& level);
 // Page of a tile, the page's size in tiles, its offset in the file, and the tile's slot in it.

@@ -57,7 +57,7 @@ void remove_stale_partials(const std::string& path) {
 }  // namespace
 
 bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, QvkCoder coder,
-                      uint32_t coder_param, std::string& error, int tile_size) {
+                      uint32_t coder_param, std::string& error, int tile_size, int derive_span) {
     if (fd_ >= 0) {
         error = path + ": the writer is already writing " + path_;
         return false;
@@ -98,6 +98,7 @@ bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, 
     h.tile_size = tile_size;
     h.coder = uint32_t(coder);
     h.coder_param = coder_param;
+    qvk_derive_levels(h, derive_span);
     qvk_layout(h);
     header_ = h;
     end_ = h.data_offset;
@@ -105,7 +106,7 @@ bool QvkWriter::begin(const std::string& path, uint32_t width, uint32_t height, 
     failed_ = false;
     open_pages_.clear();
     for (int l = 1; l <= h.levels; ++l) {
-        tiles_total_ += uint64_t(h.level[l].tiles_x) * h.level[l].tiles_y;
+        if (h.level[l].stored()) tiles_total_ += uint64_t(h.level[l].tiles_x) * h.level[l].tiles_y;
         sealed_[l].assign(size_t(h.level[l].pages_x) * h.level[l].pages_y, false);
     }
     return true;
@@ -129,8 +130,8 @@ bool QvkWriter::write_at(uint64_t offset, const void* data, size_t n, std::strin
 
 bool QvkWriter::add_tile(int l, uint32_t tx, uint32_t ty, const uint8_t* bytes, size_t n,
                          std::string& error) {
-    if (l < 1 || l > header_.levels || tx >= header_.level[l].tiles_x ||
-        ty >= header_.level[l].tiles_y) {
+    if (l < 1 || l > header_.levels || !header_.level[l].stored() ||
+        tx >= header_.level[l].tiles_x || ty >= header_.level[l].tiles_y) {
         error = fail("there is no " + tile_name(l, tx, ty));
         return false;
     }

@@ -20,15 +20,17 @@ class QvkWriter {
     QvkWriter& operator=(const QvkWriter&) = delete;
 
     // Creates the temporary file for a width x height picture with this coder, stored in
-    // tile_size x tile_size tiles. False, with `error` set (one line naming the path), when it
-    // cannot be created or the tile size is not one the form allows.
+    // tile_size x tile_size tiles, `derive_span` levels derived between stored ones (clamped to
+    // what the coder and tile size allow: qvk_derive_levels). False, with `error` set (one line
+    // naming the path), when it cannot be created or the tile size is not one the form allows.
     bool begin(const std::string& path, uint32_t width, uint32_t height, QvkCoder coder,
-               uint32_t coder_param, std::string& error, int tile_size = kQvkTileSize);
+               uint32_t coder_param, std::string& error, int tile_size = kQvkTileSize,
+               int derive_span = 0);
     const QvkHeader& header() const { return header_; }
 
-    // Appends tile (tx, ty) of level `l` (1..levels). Each tile exactly once. Safe from several
-    // threads at once. False, with `error` set, when the tile does not exist, its length is not
-    // 1..qvk_max_tile_bytes(tile size) or it came before (the file stays usable), or on a write
+    // Appends tile (tx, ty) of stored level `l` (1..levels). Each tile exactly once. Safe from
+    // several threads at once. False, with `error` set, when the tile does not exist, its length is
+    // not 1..qvk_max_tile_bytes(tile size) or it came before (the file stays usable), or on a write
     // failure (the file is then unusable: finish fails).
     bool add_tile(int l, uint32_t tx, uint32_t ty, const uint8_t* bytes, size_t n,
                   std::string& error);

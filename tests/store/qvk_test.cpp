@@ -305,6 +305,10 @@ TEST_F(QvkTest, HeaderFaultsAreNamed) {
          "index of level 2 overlaps the index of level 1"},
         {"index length", [](Bytes& b) { put64(b, 104, 148); }, true,
          "index of level 3 has 148 bytes, its tiles need 132"},
+        {"finest level derived", [](Bytes& b) { put64(b, 96, 0), put64(b, 104, 0); }, true,
+         "the finest level has no index"},
+        {"level derived from deflate tiles", [](Bytes& b) { put64(b, 64, 0), put64(b, 72, 0); },
+         true, "level 1 has no index (tile coder 1 in 64-pixel tiles derives no levels)"},
     };
     for (const Case& c : cases) {
         Bytes b = valid;
@@ -325,6 +329,50 @@ TEST_F(QvkTest, HeaderFaultsAreNamed) {
     EXPECT_EQ(needed, 116u);
     EXPECT_EQ(qvk_read_header(valid.data(), 116, len, h, &needed), "");
     EXPECT_EQ(h.levels, 3);
+}
+
+// Which levels are derived survives the header's round trip, within what the coder and tile size
+// allow; a level further from its stored level than that is refused.
+TEST(QvkGeometry, DerivedLevelsRoundTripThroughTheHeader) {
+    const struct {
+        uint32_t coder;
+        int tile, span;
+        const char* reduce;  // of levels 1 .. 9 (70000 x 1000 pixels)
+    } cases[] = {{2, 512, 3, "032103210"}, {2, 512, 9, "032103210"}, {2, 256, 3, "210210210"},
+                 {2, 128, 1, "010101010"}, {2, 64, 3, "000000000"},  {1, 512, 3, "000000000"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.coder) + " " + std::to_string(c.tile));
+        QvkHeader h;
+        h.width = 70000 * uint32_t(c.tile) / 512;
+        h.height = 1000;
+        h.tile_size = c.tile;
+        h.levels = qvk_level_count(h.width, h.height, c.tile);
+        ASSERT_EQ(h.levels, 9);
+        h.coder = c.coder;
+        qvk_derive_levels(h, c.span);
+        qvk_layout(h);
+        h.file_length = h.data_offset;
+        Bytes b(h.header_size());
+        qvk_write_header(h, b.data());
+        QvkHeader r;
+        ASSERT_EQ(qvk_read_header(b.data(), b.size(), h.file_length, r), "");
+        std::string reduce;
+        for (int l = 1; l <= r.levels; ++l) reduce += char('0' + r.level[l].reduce);
+        EXPECT_EQ(reduce, c.reduce);
+        EXPECT_EQ(r.data_offset, h.data_offset);
+        // One more derived level than allowed.
+        if (c.coder != 2 || c.tile == 64) continue;
+        const int most = qvk_max_reduce(c.coder, c.tile);
+        for (int l = 8; l >= 8 - most; --l) h.level[l].reduce = 8 - l + 1;
+        qvk_layout(h);
+        h.file_length = h.data_offset;
+        b.assign(h.header_size(), 0);
+        qvk_write_header(h, b.data());
+        EXPECT_EQ(qvk_read_header(b.data(), b.size(), h.file_length, r),
+                  "level " + std::to_string(8 - most) + " lies " + std::to_string(most + 1) +
+                      " levels above the nearest stored level (at most " + std::to_string(most) +
+                      " with " + std::to_string(c.tile) + "-pixel tiles)");
+    }
 }
 
 // A 4160 x 70 picture: its finest level (8) has two pages (64 + 1 tiles wide, 2 rows).
