@@ -27,9 +27,9 @@ struct MakeArgs {
     int top_level = 5;
     unsigned sub_mask = 0xff;
     std::string report;
-    std::string size;               // WxH, the one-file world's
-    int tile_size = kQvkTileSize;   // the one-file form's stored tiles
-    std::string coder = "deflate";  // and their coder
+    std::string size;              // WxH, the one-file world's
+    int tile_size = kQvkTileSize;  // the one-file form's stored tiles
+    std::string coder = "htj2k";   // and their coder
     // Options that apply to one form only, to reject them with the other.
     CLI::Option* fit_option = nullptr;
     CLI::Option* size_option = nullptr;
@@ -61,8 +61,8 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
            "--quality", a.quality,
            "0..100: higher keeps finer detail and makes larger files (default 60); the PSNR "
            "promised is 24 + 12 (Q/100)^2 dB. In a .qvk file it sets the htj2k coder's "
-           "quantisation step (quality 60 makes about 1 bit per pixel of a smooth photograph); the "
-           "deflate coder is lossless and only records it")
+           "quantisation step (quality 60 makes about 1 bit per pixel of a smooth photograph, all "
+           "levels counted); the deflate coder is lossless and only records it")
         ->check(CLI::Range(0, 100));
     cmd->add_option("--threads", a.threads,
                     "Worker threads (default: every core); the output "
@@ -77,7 +77,7 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
     a.tile_size_option =
         cmd->add_option("--tile-size", a.tile_size,
                         "Side of a .qvk file's stored tiles: 64, 128, 256, 512 or 1024 pixels "
-                        "(default 64 with --coder deflate, 512 with htj2k). Larger tiles suit "
+                        "(default 512 with --coder htj2k, 64 with deflate). Larger tiles suit "
                         "coders whose per-tile cost is high")
             ->check([](const std::string& text) -> std::string {
                 char* end = nullptr;
@@ -87,8 +87,10 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
                 return "";
             });
     a.coder_option = cmd->add_option("--coder", a.coder,
-                                     "How a .qvk file's tiles are coded: deflate (lossless, the "
-                                     "default) or htj2k (HTJ2K, lossy at --quality)")
+                                     "How a .qvk file's tiles are coded: htj2k (HTJ2K, lossy at "
+                                     "--quality, the default; the coarser levels come from the "
+                                     "finer levels' codestreams) or deflate (lossless, every "
+                                     "level stored)")
                          ->check(CLI::IsMember({"deflate", "htj2k"}));
     // Internal, for tests: code only the levels up to N and the sub-images of a bit mask.
     a.top_level_option =

@@ -226,7 +226,8 @@ TEST(QvkTool, BuildsAndVerifiesAnyTileSize) {
     } cases[] = {
         {"--out " + dir + "/a.qvk --tile-size 512", 512},
         {"--out " + dir + "/b.qvk --tile-size 64", 64},
-        {"--out " + dir + "/c.qvk", 64},
+        {"--out " + dir + "/c.qvk", 512},
+        {"--out " + dir + "/g.qvk --coder deflate", 64},
         {"--out " + dir + "/d.qvk --tile-size 96", 0},
         {"--out " + dir + "/e.qvk --tile-size 2048", 0},
         {"--out " + dir + "/f.qvk --tile-size 32", 0},

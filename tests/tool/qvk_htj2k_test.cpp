@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 
 #include "builder/qvk_build.h"
 #include "builder/qvk_verify.h"
+#include "builder/tile_coder.h"
 #include "decoder/qvk_tile.h"
 #include "render/qvk_picture.h"
 #include "render/tile_scratch.h"
@@ -190,13 +192,19 @@ TEST(QvkHtj2k, EveryLevelRoundTripsNearTheReferenceForAnyThreads) {
     remove_tree(dir);
 }
 
-// A lower quality makes a smaller file and a lower PSNR: the quality reaches the coder.
+// A lower quality makes a smaller file and a lower PSNR: the quality reaches the coder; and every
+// quality keeps the PSNR it promises (24 + 12 (Q/100)^2 dB), on a picture with grain too.
 TEST(QvkHtj2k, QualityTradesBytesForDetail) {
     const std::string dir = make_temp_dir("qvk-htj2k-q");
-    const Rgb src = smooth(700, 500);
+    Rgb src = smooth(700, 500);
+    uint32_t seed = 12345;
+    for (uint8_t& v : src.px) {
+        seed = seed * 1664525u + 1013904223u;
+        v = uint8_t(std::clamp(int(v) + int(seed >> 28) - 8, 0, 255));
+    }
     double last_psnr = 100;
     uintmax_t last_bytes = ~uintmax_t(0);
-    for (int q : {95, 60, 20}) {
+    for (int q : {100, 95, 60, 20, 0}) {
         const std::string path = dir + "/q" + std::to_string(q) + ".qvk";
         build(path, src, 512, q, 2);
         std::string error;
@@ -208,6 +216,7 @@ TEST(QvkHtj2k, QualityTradesBytesForDetail) {
         const double p = psnr(px, src);
         const uintmax_t bytes = std::filesystem::file_size(path);
         EXPECT_LT(p, last_psnr) << "quality " << q;
+        EXPECT_GE(p, builder::Quality{q}.promised_psnr()) << "quality " << q;
         EXPECT_LT(bytes, last_bytes) << "quality " << q;
         last_psnr = p;
         last_bytes = bytes;
@@ -334,8 +343,8 @@ TEST(QvkHtj2k, DamagedCodestreamsAreRefusedAndDrawnFromTheCoarserLevel) {
     remove_tree(dir);
 }
 
-// The tool's --coder: htj2k files say so and default to 512-pixel tiles; deflate stays the
-// default; an unknown coder, or a coder for a folder data set, is a usage error.
+// The tool's --coder: htj2k, the default, says so and defaults to 512-pixel tiles; deflate to
+// 64; an unknown coder, or a coder for a folder data set, is a usage error.
 TEST(QvkTool, BuildsEitherCoder) {
     const std::string dir = make_temp_dir("qvk-tool-coder");
     const std::string tool = QUORVIK_TOOL_PATH, quiet = " >/dev/null 2>&1";
@@ -348,7 +357,7 @@ TEST(QvkTool, BuildsEitherCoder) {
         {"--out " + dir + "/a.qvk --coder htj2k", 2, 512, 60},
         {"--out " + dir + "/b.qvk --coder htj2k --tile-size 256 --quality 85", 2, 256, 85},
         {"--out " + dir + "/c.qvk --coder deflate", 1, 64, 60},
-        {"--out " + dir + "/d.qvk --quality 30", 1, 64, 30},
+        {"--out " + dir + "/d.qvk --quality 30", 2, 512, 30},
         {"--out " + dir + "/e.qvk --coder jpeg", 0, 0, 0},
         {"--out " + dir + "/folder --coder htj2k", 0, 0, 0},
     };
