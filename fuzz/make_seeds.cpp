@@ -194,13 +194,14 @@ int records_from_data_set(const fs::path& world, const fs::path& recs) {
 // the project's own writer, in T-pixel tiles coded with `coder`. Small pictures keep the files (a
 // few kB) quick to mutate.
 void qvk_seed(const fs::path& path, uint32_t w, uint32_t h, int sub, uint32_t T = 64,
-              QvkCoder coder = QvkCoder::deflate_rgb) {
+              QvkCoder coder = QvkCoder::deflate_rgb, int derive_span = 0) {
     QvkWriter writer;
     std::string error;
-    bool ok = writer.begin(path.string(), w, h, coder, 100, error, int(T));
+    bool ok = writer.begin(path.string(), w, h, coder, 100, error, int(T), derive_span);
     const QvkHeader& hd = writer.header();
     for (int l = 1; ok && l <= hd.levels; ++l) {
         const QvkLevel& v = hd.level[l];
+        if (!v.stored()) continue;
         const int shift = hd.levels - l;
         for (uint32_t ty = 0; ok && ty < v.tiles_y; ++ty)
             for (uint32_t tx = 0; ok && tx < v.tiles_x; ++tx) {
@@ -298,6 +299,8 @@ int main(int argc, char** argv) {
     // HTJ2K tiles, each cut at the picture's edge: 128 x 100 and 72 x 100, then 100 x 50 (the
     // first tile after the index, which the target also decodes from the raw bytes).
     qvk_seed(qvk / "htj2k_200x100.qvk", 200, 100, 3, 128, QvkCoder::htj2k);
+    // Levels 3 and 1 derived from the tiles of levels 4 and 2.
+    qvk_seed(qvk / "htj2k_derived_600x300.qvk", 600, 300, 2, 128, QvkCoder::htj2k, 1);
 
     if (argc == 3) {
         const int n = records_from_data_set(argv[2], recs);
