@@ -47,11 +47,6 @@ void zlib_stream(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
 
 }  // namespace
 
-float qvk_htj2k_qstep(int quality) {
-    const double q = std::clamp(quality, 0, 100) / 100.0;
-    return float(0.1 * std::pow(0.02, q));
-}
-
 bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, size_t stride, int tile,
                      int w, int h, std::vector<uint8_t>& out) {
     out.clear();

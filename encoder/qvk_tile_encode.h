@@ -16,13 +16,6 @@
 // input.
 bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, size_t stride, int tile,
                      int w, int h, std::vector<uint8_t>& out);
-// The HTJ2K coder's base quantisation step at `quality` (clamped to 0..100), as a fraction of the
-// sample range: log-linear from 0.1 at 0 to 0.002 at 100 (store/qvk_format.h), each 10 points a
-// step 1.48 times finer, since bytes and PSNR follow the step's logarithm. Quality 60 (0.0096)
-// makes files of 0.67-1.40 bits per pixel, all levels counted, of four smooth mate wallpapers
-// (Aqua, Garden, LadyBird, Wood; 1.0 their geometric mean) at 47-50 dB; a grainy photograph
-// takes far more (Elephants, 5640 x 3172: 5.9 bits per pixel at 44.8 dB).
-float qvk_htj2k_qstep(int quality);
 // The same for a file of 64-pixel tiles.
 inline bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, int stride, int w,
                             int h, std::vector<uint8_t>& out) {

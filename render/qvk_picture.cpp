@@ -6,10 +6,15 @@
 #include <vector>
 
 #include "decoder/qvk_tile.h"
+#include "render/tile_borders.h"
 #include "render/tile_cache.h"
 #include "render/tile_scratch.h"
 
-QvkPicture::QvkPicture(std::unique_ptr<QvkFile> file) : file_(std::move(file)) {}
+QvkPicture::QvkPicture(std::unique_ptr<QvkFile> file) : file_(std::move(file)) {
+    if (file_->header().coder == uint32_t(QvkCoder::htj2k))
+        filter_ =
+            border_filter_for_quality(int(std::min<uint32_t>(file_->header().coder_param, 100)));
+}
 
 std::unique_ptr<QvkPicture> QvkPicture::open(const std::string& path, std::string& error) {
     std::unique_ptr<QvkFile> file = QvkFile::open(path, error);
@@ -60,7 +65,9 @@ bool QvkPicture::decode(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& c
 bool QvkPicture::stored(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t* scratch,
                         Pixels& out, std::string& why) const {
     const int side = stored_side(l);
-    if (side == kTilePixels && tile_size() == kTilePixels) {
+    // Straight into the render tile when one stored tile is one render tile, unless the tile's
+    // borders are smoothed: that reads its neighbours too, so they are kept.
+    if (side == kTilePixels && tile_size() == kTilePixels && !filter_.on()) {
         out = Pixels{scratch, size_t(kTileRowBytes), nullptr};
         return decode(l, tx, ty, *s.coded, scratch, kTileRowBytes, why);
     }
@@ -96,6 +103,7 @@ void QvkPicture::make_tile(const TileJob& job, TileScratch& s) const {
     Pixels px;
     if (stored(job.level, sx, sy, s, s.final_tile, px, why)) {
         if (px.rows == s.final_tile) return;
+        if (filter_.on() && smooth_borders(job.level, X, Y, px, s)) return;
         const uint8_t* src = px.rows + size_t(Y - sy * S) * px.stride + size_t(X - sx * S) * 4;
         for (int y = 0; y < kTilePixels; ++y)
             memcpy(s.final_tile + y * kTileRowBytes, src + size_t(y) * px.stride, kTileRowBytes);
@@ -120,6 +128,72 @@ void QvkPicture::make_tile(const TileJob& job, TileScratch& s) const {
     }
     memset(s.final_tile, 0, size_t(kTilePixels) * kTileRowBytes);
     warn(job.level, sx, sy, why, 0);
+}
+
+bool QvkPicture::smooth_borders(int l, uint32_t X, uint32_t Y, const Pixels& own,
+                                TileScratch& s) const {
+    const uint32_t S = uint32_t(stored_side(l));
+    const uint64_t W = level(l).width, H = level(l).height;
+    // Borders the render tile touches that lie inside the level, two pixels clear of its edges,
+    // as window coordinates: the window is the render tile and two pixels around it.
+    constexpr int kPad = 2, kSide = kTilePixels + 2 * kPad;
+    int cols[2], rows[2], nc = 0, nr = 0;
+    for (const uint64_t b : {uint64_t(X), uint64_t(X) + kTilePixels})
+        if (b % S == 0 && b >= 2 && b + 2 <= W) cols[nc++] = int(b - X) + kPad;
+    for (const uint64_t b : {uint64_t(Y), uint64_t(Y) + kTilePixels})
+        if (b % S == 0 && b >= 2 && b + 2 <= H) rows[nr++] = int(b - Y) + kPad;
+    if (nc == 0 && nr == 0) return false;
+
+    // The window, gathered from the stored tiles it overlaps (up to 3 x 3 when a stored tile is a
+    // render tile); one that does not read leaves its part black, and its border unsmoothed.
+    uint8_t* win = s.synth_even;
+    const size_t stride = kSynthRowBytes;
+    const int64_t x0 = int64_t(X) - kPad, y0 = int64_t(Y) - kPad;
+    bool missing_col[2] = {false, false}, missing_row[2] = {false, false};
+    for (int64_t ty = y0 < 0 ? -1 : y0 / S; ty * int64_t(S) < y0 + kSide; ++ty)
+        for (int64_t tx = x0 < 0 ? -1 : x0 / S; tx * int64_t(S) < x0 + kSide; ++tx) {
+            const int64_t ax = std::max<int64_t>(x0, tx * S),
+                          bx = std::min<int64_t>(x0 + kSide, (tx + 1) * S);
+            const int64_t ay = std::max<int64_t>(y0, ty * S),
+                          by = std::min<int64_t>(y0 + kSide, (ty + 1) * S);
+            Pixels p;
+            std::string why;
+            const bool inside = tx >= 0 && ty >= 0 && uint64_t(tx) * S < W && uint64_t(ty) * S < H;
+            bool ok = false;
+            if (inside && uint64_t(tx) == X / S && uint64_t(ty) == Y / S) {
+                p = own;
+                ok = true;
+            } else if (inside) {
+                ok = stored(l, uint32_t(tx), uint32_t(ty), s, nullptr, p, why);
+            }
+            for (int64_t y = ay; y < by; ++y) {
+                uint8_t* d = win + size_t(y - y0) * stride + size_t(ax - x0) * 4;
+                if (ok)
+                    memcpy(d, p.rows + size_t(y - ty * S) * p.stride + size_t(ax - tx * S) * 4,
+                           size_t(bx - ax) * 4);
+                else
+                    memset(d, 0, size_t(bx - ax) * 4);
+            }
+            if (!ok && inside) {
+                // A neighbour that cannot be read: the borders it shares stay as they are.
+                for (int i = 0; i < nc; ++i)
+                    if (x0 + cols[i] == (tx + 1) * int64_t(S) || x0 + cols[i] == tx * int64_t(S))
+                        missing_col[i] = true;
+                for (int i = 0; i < nr; ++i)
+                    if (y0 + rows[i] == (ty + 1) * int64_t(S) || y0 + rows[i] == ty * int64_t(S))
+                        missing_row[i] = true;
+            }
+        }
+    int c2[2], r2[2], nc2 = 0, nr2 = 0;
+    for (int i = 0; i < nc; ++i)
+        if (!missing_col[i]) c2[nc2++] = cols[i];
+    for (int i = 0; i < nr; ++i)
+        if (!missing_row[i]) r2[nr2++] = rows[i];
+    filter_tile_borders(filter_, win, stride, kSide, kSide, c2, nc2, r2, nr2);
+    for (int y = 0; y < kTilePixels; ++y)
+        memcpy(s.final_tile + y * kTileRowBytes, win + size_t(y + kPad) * stride + kPad * 4,
+               kTileRowBytes);
+    return true;
 }
 
 void QvkPicture::warn(int l, uint32_t tx, uint32_t ty, const std::string& why,

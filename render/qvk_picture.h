@@ -18,6 +18,7 @@
 
 #include "render/picture.h"
 #include "render/stored_tile_cache.h"
+#include "render/tile_borders.h"
 #include "render/tile.h"
 #include "store/qvk_file.h"
 #include "store/raw_image.h"
@@ -64,14 +65,19 @@ class QvkPicture {
     // False when memory runs out.
     bool make_minimap(int max_side, RawImage& out) const;
 
+    // How the stored tiles' borders are smoothed (set from the file; tests turn it off).
+    const BorderFilter& border_filter() const { return filter_; }
+    void set_border_filter(const BorderFilter& f) { filter_ = f; }
+
     // Where the warnings go (standard error unless set).
     void set_warning_stream(FILE* out) { warn_out_ = out; }
     // Stored tiles warned about so far.
     size_t warnings() const;
 
-    // Bytes of decoded stored tiles kept at most (files of tiles larger than 64 pixels): eight
-    // 1024-pixel tiles, a view's worth of 256-pixel ones.
-    static constexpr size_t kStoredCacheBytes = size_t(32) << 20;
+    // Bytes of decoded stored tiles kept at most (files of tiles larger than 64 pixels): the 45
+    // or so 512-pixel tiles a 3840 x 2160 view of the finest level touches, with room to move;
+    // at 32 MiB such a view decoded some tiles twice a frame.
+    static constexpr size_t kStoredCacheBytes = size_t(64) << 20;
     // The decoded stored tiles (empty for a file of 64-pixel tiles).
     const StoredTileCache& stored_cache() const { return stored_; }
 
@@ -93,10 +99,15 @@ class QvkPicture {
     bool stored(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t* scratch, Pixels& out,
                 std::string& why) const;
     void warn(int l, uint32_t tx, uint32_t ty, const std::string& why, int shown_from) const;
+    // Makes render tile (X, Y) (its first pixel in level l), whose stored tile's pixels are
+    // `own`, with the stored tiles' borders it touches smoothed (render/tile_borders.h). False,
+    // leaving the tile to be cut as it is, when it touches none.
+    bool smooth_borders(int l, uint32_t X, uint32_t Y, const Pixels& own, TileScratch& s) const;
 
     std::unique_ptr<QvkFile> file_;
     FILE* warn_out_ = stderr;
     mutable std::mutex warned_mutex_;
     mutable std::unordered_set<uint64_t> warned_;
     mutable StoredTileCache stored_{kStoredCacheBytes};
+    BorderFilter filter_;  // off but for HTJ2K tiles
 };

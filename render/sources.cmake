@@ -11,6 +11,7 @@ set(QUORVIK_RENDER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/picture.cpp
   ${CMAKE_CURRENT_LIST_DIR}/qvk_picture.cpp
   ${CMAKE_CURRENT_LIST_DIR}/stored_tile_cache.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tile_borders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tile_scratch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tile_cache.cpp
   ${CMAKE_CURRENT_LIST_DIR}/worker_pool.cpp

@@ -19,6 +19,7 @@
 #include "builder/tile_coder.h"
 #include "decoder/qvk_tile.h"
 #include "render/qvk_picture.h"
+#include "render/tile_borders.h"
 #include "render/tile_scratch.h"
 #include "store/qvk_file.h"
 #include "tests/support/fixture.h"
@@ -272,6 +273,9 @@ TEST(QvkHtj2k, DamagedCodestreamsAreRefusedAndDrawnFromTheCoarserLevel) {
     };
     auto good = QvkPicture::open(clean, error);
     ASSERT_TRUE(good) << error;
+    // Unsmoothed borders (the smoothing has its own test): a neighbour then reads exactly as it
+    // would beside a sound tile.
+    good->set_border_filter(BorderFilter{});
     // The damaged stored tile's 4 x 4 render tiles are to show level 2's pixels, 8 x 8 each.
     ASSERT_EQ(good->level(4).reduce, 1);
     ASSERT_EQ(good->level(3).reduce, 2);
@@ -296,6 +300,7 @@ TEST(QvkHtj2k, DamagedCodestreamsAreRefusedAndDrawnFromTheCoarserLevel) {
 
         auto p = QvkPicture::open(path, error);
         ASSERT_TRUE(p) << error;
+        p->set_border_filter(BorderFilter{});
         const std::string log = dir + "/warnings.txt";
         FILE* warnings = fopen(log.c_str(), "w");
         p->set_warning_stream(warnings);
@@ -340,6 +345,59 @@ TEST(QvkHtj2k, DamagedCodestreamsAreRefusedAndDrawnFromTheCoarserLevel) {
         EXPECT_EQ(ok, wh.first == 256 && wh.second == 256) << wh.first << "x" << wh.second;
     }
     EXPECT_FALSE(decode_qvk_tile(1, tile.data(), tile.size(), 256, 256, 256, out.data(), 1024));
+    remove_tree(dir);
+}
+
+// The renderer smooths the stored tiles' borders: every render tile, made on its own, holds what
+// smoothing the whole level at once gives, at the finest level and at derived ones (corners, the
+// picture's edges and partial tiles included), and the smoothing changes only pixels within two of
+// a border.
+TEST(QvkHtj2k, RenderTilesHoldTheWholeLevelWithItsTileBordersSmoothed) {
+    const std::string dir = make_temp_dir("qvk-htj2k-borders");
+    const std::string path = dir + "/p.qvk";
+    build(path, smooth(700, 333), 128, 20, 2);  // 6 x 3 stored tiles; level 3 derives from 4
+    std::string error;
+    auto pic = QvkPicture::open(path, error);
+    ASSERT_TRUE(pic) << error;
+    ASSERT_TRUE(pic->border_filter().on());
+    TileScratchBuffers buffers;
+    TileScratch& s = buffers.scratch();
+    for (int l : {4, 3}) {
+        SCOPED_TRACE("level " + std::to_string(l));
+        const QvkLevel& v = pic->level(l);
+        const uint32_t S = uint32_t(pic->stored_side(l));
+        std::vector<uint8_t> plain, expect;
+        int stray = 0;
+        ASSERT_TRUE(decode_level(pic->file(), l, plain, stray));
+        expect = plain;
+        std::vector<int> cols, rows;
+        for (uint32_t b = S; b + 2 <= v.width; b += S) cols.push_back(int(b));
+        for (uint32_t b = S; b + 2 <= v.height; b += S) rows.push_back(int(b));
+        ASSERT_FALSE(cols.empty() || rows.empty());
+        filter_tile_borders(pic->border_filter(), expect.data(), size_t(v.width) * 4, int(v.width),
+                            int(v.height), cols.data(), int(cols.size()), rows.data(),
+                            int(rows.size()));
+        int wrong = 0, moved = 0, moved_far = 0;
+        for (uint32_t ty = 0; ty < pic->render_tiles_y(l); ++ty)
+            for (uint32_t tx = 0; tx < pic->render_tiles_x(l); ++tx) {
+                pic->make_tile(QvkPicture::job(v, l, int(tx), int(ty), true), s);
+                for (uint32_t y = ty * 64; y < std::min(v.height, ty * 64 + 64); ++y)
+                    for (uint32_t x = tx * 64; x < std::min(v.width, tx * 64 + 64); ++x) {
+                        const size_t i = (size_t(y) * v.width + x) * 4;
+                        const uint8_t* got =
+                            s.final_tile + (y - ty * 64) * kTileRowBytes + (x - tx * 64) * 4;
+                        wrong += memcmp(got, &expect[i], 3) != 0;
+                        if (memcmp(&plain[i], &expect[i], 3) == 0) continue;
+                        ++moved;
+                        const uint32_t dx = std::min(x % S, S - 1 - x % S);
+                        const uint32_t dy = std::min(y % S, S - 1 - y % S);
+                        moved_far += dx >= 2 && dy >= 2;
+                    }
+            }
+        EXPECT_EQ(wrong, 0);
+        EXPECT_GT(moved, 0);
+        EXPECT_EQ(moved_far, 0);
+    }
     remove_tree(dir);
 }
 
