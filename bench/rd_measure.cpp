@@ -4,7 +4,8 @@
 //     DECODED is an image file (any format libvips reads: what another codec's decoder wrote)
 //     or a .qvk file, whose finest level is decoded from its own stored tiles. Prints one
 //     tab-separated line: RGB PSNR in dB (inf when equal), the mean error step across tile
-//     borders and across tile middles in smooth areas (bench/rd_compare.h), on a grid of
+//     borders and across tile middles in smooth areas (bench/rd_compare.h; nan where the grid
+//     has no smooth step of that kind), on a grid of
 //     T-pixel tiles (default: a .qvk file's stored tile size, else 64, the folder form's tile).
 //
 //   quorvik-rd-measure --write-world OUT.ppm [--seed N]
@@ -115,7 +116,12 @@ int main(int argc, char** argv) {
             printf("inf");
         else
             printf("%.4f", psnr);
-        printf("\t%.4f\t%.4f\n", c.seams.border(), c.seams.middle());
+        // A grid with no smooth step of one kind has no mean: nan, not a perfect 0.
+        auto mean = [](double sum, int64_t pairs) {
+            return pairs > 0 ? sum / double(pairs) : std::nan("");
+        };
+        printf("\t%.4f\t%.4f\n", mean(c.seams.border_sum, c.seams.border_pairs),
+               mean(c.seams.middle_sum, c.seams.middle_pairs));
     } catch (const std::exception& e) {
         fprintf(stderr, "quorvik-rd-measure: %s\n", e.what());
         return 1;
