@@ -18,6 +18,9 @@
 # one piece.
 #
 #   bench/rd-forms.sh BUILD PICTURE.ppm NAME TABLE [--qualities "Q..."] [--jpeg "Q..."]
+#                     [--skip-grid G]
+# --skip-grid G leaves the steps at multiples of G (the picture's own grid) out of the seam
+# measure. The one-file form is measured as the viewer shows it (its tiles' borders smoothed).
 #
 # Appends lines to TABLE: form, setting, bytes, bpp, psnr_db, seam_tile, seam_border,
 # seam_middle. NAME labels the progress lines.
@@ -33,10 +36,12 @@ TABLE=$4
 shift 4
 QUALITIES="30 60 90"
 JPEG="50 75 90"
+SKIP=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --qualities) QUALITIES=$2; shift ;;
         --jpeg) JPEG=$2; shift ;;
+        --skip-grid) SKIP=$2; shift ;;
         *) echo "unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -59,7 +64,7 @@ bytes() { stat -c %s "$1"; }
 bpp() { awk -v b="$1" -v p="$W" -v q="$H" 'BEGIN { printf "%.4f", 8 * b / (p * q) }'; }
 # form, setting, coded file, decoded picture or .qvk, grid: measures and appends one line.
 row() {
-    m=$(nice "$MEASURE" "$PICTURE" "$4" --tile "$5")
+    m=$(nice "$MEASURE" "$PICTURE" "$4" --tile "$5" --skip-grid "$SKIP")
     psnr=$(printf '%s' "$m" | cut -f1)
     seams=$(printf '%s' "$m" | cut -f2-)
     b=$(bytes "$3")

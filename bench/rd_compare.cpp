@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "builder/planes.h"
-#include "decoder/qvk_tile.h"
-#include "store/qvk_file.h"
+#include "render/qvk_picture.h"
+#include "render/tile_scratch.h"
 
 namespace rd {
 namespace {
@@ -65,23 +65,21 @@ void add_row_steps(const builder::Planes& s, const builder::Planes& d, int r, do
     }
 }
 
-// The finest level of a one-file picture: each tile row decoded once, when its first row is
-// asked for.
+// The finest level of a one-file picture as the viewer shows it: made render tile by render tile
+// (read, checked, decoded, the stored tiles' borders smoothed), one row of them when its first
+// pixel row is asked for.
 class QvkRows : public builder::RowSource {
   public:
     explicit QvkRows(const std::string& path) : path_(path) {
         std::string error;
-        file_ = QvkFile::open(path, error);
-        if (!file_) throw std::runtime_error(error);
-        level_ = file_->levels();
-        tile_ = file_->header().tile_size;
-        const QvkLevel& lv = file_->level(level_);
-        width_ = lv.width;
-        height_ = lv.height;
-        // Every tile is decoded at full tile size (the decoder blacks out what lies past the
-        // picture), side by side.
-        stride_ = size_t(lv.tiles_x) * size_t(tile_) * 4;
-        band_.resize(stride_ * size_t(tile_));
+        picture_ = QvkPicture::open(path, error);
+        if (!picture_) throw std::runtime_error(error);
+        picture_->set_warning_stream(stderr);
+        level_ = picture_->levels();
+        width_ = picture_->width();
+        height_ = picture_->height();
+        stride_ = size_t(picture_->render_tiles_x(level_)) * kTileRowBytes;
+        band_.resize(stride_ * kTilePixels);
     }
     uint32_t width() const override { return width_; }
     uint32_t height() const override { return height_; }
@@ -89,14 +87,14 @@ class QvkRows : public builder::RowSource {
         return path_ + " (finest level, " + std::to_string(width_) + " x " +
                std::to_string(height_) + ")";
     }
-    int tile_size() const { return tile_; }
+    int tile_size() const { return picture_->tile_size(); }
 
     void rows(uint32_t y0, uint32_t n, uint8_t* rgb, size_t stride) override {
         for (uint32_t i = 0; i < n; ++i) {
             const uint32_t y = y0 + i;
-            const int ty = int(y / uint32_t(tile_));
-            if (ty != band_row_) decode_band(ty);
-            const uint8_t* p = band_.data() + size_t(y - uint32_t(ty * tile_)) * stride_;
+            const int ty = int(y / kTilePixels);
+            if (ty != band_row_) make_band(ty);
+            const uint8_t* p = band_.data() + size_t(y % kTilePixels) * stride_;
             uint8_t* o = rgb + size_t(i) * stride;
             for (uint32_t x = 0; x < width_; ++x, p += 4, o += 3)
                 o[0] = p[0], o[1] = p[1], o[2] = p[2];
@@ -104,29 +102,28 @@ class QvkRows : public builder::RowSource {
     }
 
   private:
-    void decode_band(int ty) {
-        const QvkLevel& lv = file_->level(level_);
-        const int h = std::min(tile_, int(height_) - ty * tile_);
-        for (uint32_t tx = 0; tx < lv.tiles_x; ++tx) {
-            std::string why;
-            const std::string where = path_ + ": tile (" + std::to_string(tx) + ", " +
-                                      std::to_string(ty) + ") of level " + std::to_string(level_);
-            if (!file_->read_tile(level_, tx, uint32_t(ty), bytes_, why))
-                throw std::runtime_error(where + ": " + why);
-            const int w = std::min(tile_, int(width_) - int(tx) * tile_);
-            if (!decode_qvk_tile(file_->header().coder, bytes_.data(), bytes_.size(), tile_, w, h,
-                                 band_.data() + size_t(tx) * size_t(tile_) * 4, stride_))
-                throw std::runtime_error(where + ": does not decode");
+    void make_band(int ty) {
+        const QvkLevel& lv = picture_->level(level_);
+        TileScratch& s = buffers_.scratch();
+        const size_t warned = picture_->warnings();
+        for (uint32_t tx = 0; tx < picture_->render_tiles_x(level_); ++tx) {
+            picture_->make_tile(QvkPicture::job(lv, level_, int(tx), ty, true), s);
+            for (int y = 0; y < kTilePixels; ++y)
+                memcpy(band_.data() + size_t(y) * stride_ + size_t(tx) * kTileRowBytes,
+                       s.final_tile + y * kTileRowBytes, kTileRowBytes);
         }
+        if (picture_->warnings() != warned)
+            throw std::runtime_error(path_ + ": a tile is damaged (see the warning above)");
         band_row_ = ty;
     }
 
     std::string path_;
-    std::unique_ptr<QvkFile> file_;
-    int level_ = 0, tile_ = 0;
+    std::unique_ptr<QvkPicture> picture_;
+    TileScratchBuffers buffers_;
+    int level_ = 0;
     uint32_t width_ = 0, height_ = 0;
     size_t stride_ = 0;
-    std::vector<uint8_t> band_, bytes_;
+    std::vector<uint8_t> band_;
     int band_row_ = -1;
 };
 
@@ -137,7 +134,8 @@ double Comparison::psnr_db() const {
     return 10.0 * std::log10(255.0 * 255.0 * double(samples) / sse);
 }
 
-Comparison compare(builder::RowSource& source, builder::RowSource& decoded, int tile) {
+Comparison compare(builder::RowSource& source, builder::RowSource& decoded, int tile,
+                   int skip_grid) {
     if (source.width() != decoded.width() || source.height() != decoded.height())
         throw std::invalid_argument("the source is " + std::to_string(source.width()) + " x " +
                                     std::to_string(source.height()) +
@@ -181,14 +179,18 @@ Comparison compare(builder::RowSource& source, builder::RowSource& decoded, int 
             }
         c.samples += uint64_t(y1 - y0) * uint64_t(w) * 3;
 
+        // Steps on the picture's own grid (a mosaic's cell edges) say nothing of the coder's.
+        auto counted = [&](int at) { return skip_grid <= 0 || at % skip_grid != 0; };
         for (int r = keep; r < held; ++r)
             for (int x0 = 0; x0 < w; x0 += tile) {
-                if (x0 > 0) add_column_step(s, d, x0, r, c.seams.border_sum, c.seams.border_pairs);
-                if (x0 + half < w)
+                if (x0 > 0 && counted(x0))
+                    add_column_step(s, d, x0, r, c.seams.border_sum, c.seams.border_pairs);
+                if (x0 + half < w && counted(x0 + half))
                     add_column_step(s, d, x0 + half, r, c.seams.middle_sum, c.seams.middle_pairs);
             }
-        if (y0 > 0) add_row_steps(s, d, y0 - first, c.seams.border_sum, c.seams.border_pairs);
-        if (y0 + half < h)
+        if (y0 > 0 && counted(y0))
+            add_row_steps(s, d, y0 - first, c.seams.border_sum, c.seams.border_pairs);
+        if (y0 + half < h && counted(y0 + half))
             add_row_steps(s, d, y0 + half - first, c.seams.middle_sum, c.seams.middle_pairs);
     }
     return c;

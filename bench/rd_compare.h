@@ -28,10 +28,14 @@ struct Comparison {
 // k * tile + tile / 2 - 1 and k * tile + tile / 2, each only where builder::smooth_step finds the
 // source smooth. Throws std::invalid_argument when the sizes differ or `tile` is not an even
 // number from 4 up, std::runtime_error when a picture cannot be read.
-Comparison compare(builder::RowSource& source, builder::RowSource& decoded, int tile);
+// Steps at multiples of `skip_grid` (when above 0) are left out of both: the picture's own grid,
+// where a mosaic's cells meet and every coder's error steps.
+Comparison compare(builder::RowSource& source, builder::RowSource& decoded, int tile,
+                   int skip_grid = 0);
 
-// The finest level of a one-file picture, decoded from its own stored tiles, as rows. Throws
-// std::runtime_error ("PATH: fault") when the file does not open or a tile is damaged.
+// The finest level of a one-file picture as the viewer shows it (its stored tiles decoded, their
+// borders smoothed), as rows. Throws std::runtime_error ("PATH: fault") when the file does not
+// open or a tile is damaged.
 // `tile_size` (when not null) receives the file's stored tile size.
 std::unique_ptr<builder::RowSource> open_qvk_rows(const std::string& path, int* tile_size);
 

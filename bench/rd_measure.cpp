@@ -1,12 +1,15 @@
 // The rate-distortion harness's measuring program (bench/rd.sh runs it).
 //
-//   quorvik-rd-measure SOURCE DECODED [--tile T]
+//   quorvik-rd-measure SOURCE DECODED [--tile T] [--skip-grid G]
 //     DECODED is an image file (any format libvips reads: what another codec's decoder wrote)
 //     or a .qvk file, whose finest level is decoded from its own stored tiles. Prints one
 //     tab-separated line: RGB PSNR in dB (inf when equal), the mean error step across tile
 //     borders and across tile middles in smooth areas (bench/rd_compare.h; nan where the grid
 //     has no smooth step of that kind), on a grid of
 //     T-pixel tiles (default: a .qvk file's stored tile size, else 64, the folder form's tile).
+//     A .qvk file is measured as the viewer shows it: its tiles' borders smoothed. --skip-grid G
+//     (0: none) leaves out the steps at multiples of G, the source's own grid (the photo mosaic's
+//     cells).
 //
 //   quorvik-rd-measure --write-world OUT.ppm [--seed N]
 //     Writes sub-image A1 of the folder form's procedural world, the picture that
@@ -34,7 +37,7 @@ constexpr uint32_t kA1Side = 16384;
 
 int usage() {
     fprintf(stderr,
-            "usage: quorvik-rd-measure SOURCE DECODED [--tile T]\n"
+            "usage: quorvik-rd-measure SOURCE DECODED [--tile T] [--skip-grid G]\n"
             "       quorvik-rd-measure --write-world OUT.ppm [--seed N]\n");
     return 2;
 }
@@ -73,7 +76,7 @@ int write_world(const std::string& out, uint64_t seed) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> names;
-    long tile = 0, seed = 1;
+    long tile = 0, seed = 1, skip_grid = 0;
     std::string world_out;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -82,6 +85,8 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "quorvik-rd-measure: --tile takes an even number from 4 up\n");
                 return 2;
             }
+        } else if (a == "--skip-grid" && i + 1 < argc) {
+            if (!parse_int(argv[++i], 0, 1 << 20, skip_grid)) return usage();
         } else if (a == "--write-world" && i + 1 < argc) {
             world_out = argv[++i];
         } else if (a == "--seed" && i + 1 < argc) {
@@ -105,7 +110,7 @@ int main(int argc, char** argv) {
             decoded = builder::make_image_rows(names[1]);
         rd::Comparison c;
         try {
-            c = rd::compare(*source, *decoded, tile ? int(tile) : stored_tile);
+            c = rd::compare(*source, *decoded, tile ? int(tile) : stored_tile, int(skip_grid));
         } catch (const std::invalid_argument& e) {
             fprintf(stderr, "quorvik-rd-measure: %s against %s: %s\n", names[1].c_str(),
                     names[0].c_str(), e.what());

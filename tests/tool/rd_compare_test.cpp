@@ -62,6 +62,7 @@ TEST(RdCompare, KnownErrorsGiveKnownPsnrAndSteps) {
         int w, h, tile;
         PixelFn source, decoded;
         double psnr, border, middle;
+        int skip_grid = 0;
     };
     const double inf = std::numeric_limits<double>::infinity();
     // 40 x 20 on 8-pixel tiles: column borders at 8, 16, 24, 32 (20 rows) and the row border at
@@ -85,6 +86,11 @@ TEST(RdCompare, KnownErrorsGiveKnownPsnrAndSteps) {
         {"step at a row border", 40, 20, 8, smooth,
          [](int x, int y, int c) { return smooth(x, y, c) - (y >= 16 ? 6 : 0); },
          10 * std::log10(255.0 * 255.0 * 20 / (4 * 36.0)), 6.0 * 120 / 480, 0},
+        // On the picture's own grid (every 16 pixels), the border at 16 is left out: 4 - 1
+        // column borders and 2 - 1 row borders remain, 3 * 20 * 3 + 40 * 3 = 300 pairs.
+        {"step on the picture's own grid", 40, 20, 8, smooth,
+         [](int x, int y, int c) { return smooth(x, y, c) + (x >= 16 ? 6 : 0); },
+         10 * std::log10(255.0 * 255.0 * 40 / (24 * 36.0)), 0, 0, 16},
         // A source that jumps by 5 every pixel is nowhere smooth: the step is not counted.
         {"step in a busy area", 40, 20, 8, [](int x, int, int) { return 100 + 5 * (x % 2); },
          [](int x, int, int) { return 100 + 5 * (x % 2) + (x >= 16 ? 6 : 0); },
@@ -93,7 +99,7 @@ TEST(RdCompare, KnownErrorsGiveKnownPsnrAndSteps) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         Picture s(k.w, k.h, k.source), d(k.w, k.h, k.decoded);
-        const rd::Comparison c = rd::compare(s, d, k.tile);
+        const rd::Comparison c = rd::compare(s, d, k.tile, k.skip_grid);
         EXPECT_EQ(c.samples, uint64_t(k.w) * uint64_t(k.h) * 3);
         if (std::isinf(k.psnr))
             EXPECT_TRUE(std::isinf(c.psnr_db()));
