@@ -29,7 +29,7 @@ shift || true
 OUT=$BUILD/rd
 case "$1" in --*|"") ;; *) OUT=$1; shift ;; esac
 QUALITIES="30 60 90"
-ONEFILE="30 45 60 90"  # the one-file form's points: its default, 45, among them
+ONEFILE="30 43 60 90"  # the one-file form's points: its default, 43, among them
 JPEG="50 75 90"
 LABEL="this build"
 PLOT_ONLY=""
@@ -39,7 +39,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --full)
             QUALITIES="10 25 40 50 60 70 85 100"
-            ONEFILE="10 25 40 45 50 60 70 85 100"
+            ONEFILE="10 25 40 43 50 60 70 85 100"
             JPEG="20 30 40 50 60 70 80 90 95" ;;
         --folder-only) FOLDER_ONLY=1 ;;
         --plot-only) PLOT_ONLY=1 ;;

@@ -46,9 +46,9 @@ constexpr uint32_t kDefaultWorldW = 65536, kDefaultWorldH = 32768;
 // tiles to decode, and a 1024-pixel one is four times the work (about 13 ms against 3 at the
 // measured 80 megapixels per second) and four times the cache memory.
 constexpr int kHtj2kDefaultTileSize = 512;
-// Quality 45 makes HTJ2K files no larger than the folder form's at its default (60) and over
+// Quality 43 makes HTJ2K files no larger than the folder form's at its default (60) and over
 // 5 dB better, on the photographs' mosaic and on the world alike (bench/results/rd-forms).
-constexpr int kHtj2kDefaultQuality = 45;
+constexpr int kHtj2kDefaultQuality = 43;
 
 void on_signal(int) {
     builder::interrupt_requested = true;
@@ -64,9 +64,9 @@ void add_common(CLI::App* cmd, MakeArgs& a) {
     a.quality_option =
         cmd->add_option(
                "--quality", a.quality,
-               "0..100: higher keeps finer detail and makes larger files (default 60; 45 for a "
+               "0..100: higher keeps finer detail and makes larger files (default 60; 43 for a "
                ".qvk file's htj2k tiles); the PSNR promised is 24 + 12 (Q/100)^2 dB. In a .qvk "
-               "file it sets the htj2k coder's quantisation step (quality 45 makes about 0.6 bit "
+               "file it sets the htj2k coder's quantisation step (quality 43 makes about 0.6 bit "
                "per pixel of photographs at 44-47 dB); the deflate coder is lossless and only "
                "records it")
             ->check(CLI::Range(0, 100));

@@ -402,7 +402,7 @@ TEST(QvkHtj2k, RenderTilesHoldTheWholeLevelWithItsTileBordersSmoothed) {
 }
 
 // The tool's --coder: htj2k, the default, says so and defaults to 512-pixel tiles and quality
-// 45; deflate to 64 and 60; an unknown coder, or a coder for a folder data set, is a usage error.
+// 43; deflate to 64 and 60; an unknown coder, or a coder for a folder data set, is a usage error.
 TEST(QvkTool, BuildsEitherCoder) {
     const std::string dir = make_temp_dir("qvk-tool-coder");
     const std::string tool = QUORVIK_TOOL_PATH, quiet = " >/dev/null 2>&1";
@@ -412,7 +412,7 @@ TEST(QvkTool, BuildsEitherCoder) {
         int tile;
         uint32_t quality;
     } cases[] = {
-        {"--out " + dir + "/a.qvk --coder htj2k", 2, 512, 45},
+        {"--out " + dir + "/a.qvk --coder htj2k", 2, 512, 43},
         {"--out " + dir + "/b.qvk --coder htj2k --tile-size 256 --quality 85", 2, 256, 85},
         {"--out " + dir + "/c.qvk --coder deflate", 1, 64, 60},
         {"--out " + dir + "/f.qvk --quality 60", 2, 512, 60},
