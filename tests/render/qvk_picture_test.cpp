@@ -208,55 +208,7 @@ TEST_F(PictureTest, TheMinimapKeepsThePicturesShape) {
     }
 }
 
-// The same picture stored in larger tiles draws the same frames: the view counts 64-pixel render
-// tiles whatever the file stores, and each is cut from its stored tile in place, here with two
-// threads asking the stored tile cache at once.
-TEST_F(PictureTest, LargeStoredTilesDrawTheSameFrames) {
-    viewer_settings = ViewerSettings{};
-    viewer_settings.bilinIpol = 0;
-    viewer_settings.hiqu = 1;
-    viewer_settings.showMinimap = 0;
-    viewer_settings.drawCrosshair = 0;
-    const double views[][2] = {{-100, -37}, {1000, 700}, {4800, 2850}};
-    auto frames = [&](const std::string& path) {
-        render_engine().release();
-        std::string error;
-        viewer_file = QvkPicture::open(path, error);
-        EXPECT_TRUE(viewer_file) << error;
-        std::vector<std::vector<uint32_t>> out;
-        if (!viewer_file) return out;
-        viewer_file->set_warning_stream(console_out);
-        free_raw_image(viewer_data.minimap);
-        EXPECT_TRUE(install_viewer_file(console_out));
-        render_engine().configure(2, 0);
-        for (const auto& v : views) {
-            apply_view(StartView{true, v[0] + 256, v[1] + 256, 1.0});
-            build_view_matrix();
-            render_view();
-            out.push_back(frame_copy());
-        }
-        EXPECT_EQ(viewer_file->warnings(), 0u);
-        return out;
-    };
-    const auto want = frames(path_);
-    for (int tile : {256, 1024}) {
-        const std::string path = dir_ + "/tiles" + std::to_string(tile) + ".qvk";
-        write_fixture_picture(path, kW, kH, tile);
-        const auto got = frames(path);
-        ASSERT_EQ(got.size(), want.size());
-        for (size_t i = 0; i < want.size(); ++i) {
-            size_t lit = 0;
-            for (uint32_t px : want[i]) lit += px != 0;
-            EXPECT_GT(lit, want[i].size() / 16) << "view " << i;
-            EXPECT_TRUE(got[i] == want[i]) << "tile " << tile << " view " << i;
-        }
-        EXPECT_EQ(viewer_file->tile_size(), tile);
-    }
-    frames(path_);  // the suite's picture again
-    viewer_settings = ViewerSettings{};
-}
-
-// The three views of LargeStoredTilesDrawTheSameFrames, of the picture at `path`, drawn with
+// Three views (over an edge, inside, over the far corner) of the picture at `path`, drawn with
 // `threads` workers and a tile cache of `cache_mb` MB.
 std::vector<std::vector<uint32_t>> draw_views(const std::string& path, int threads, int cache_mb) {
     render_engine().release();
@@ -278,6 +230,34 @@ std::vector<std::vector<uint32_t>> draw_views(const std::string& path, int threa
     }
     EXPECT_EQ(viewer_file->warnings(), 0u);
     return out;
+}
+
+// The same picture stored in larger tiles draws the same frames: the view counts 64-pixel render
+// tiles whatever the file stores, and each is cut from its stored tile in place, here with two
+// threads asking the stored tile cache at once.
+TEST_F(PictureTest, LargeStoredTilesDrawTheSameFrames) {
+    viewer_settings = ViewerSettings{};
+    viewer_settings.bilinIpol = 0;
+    viewer_settings.hiqu = 1;
+    viewer_settings.showMinimap = 0;
+    viewer_settings.drawCrosshair = 0;
+    auto frames = [&](const std::string& path) { return draw_views(path, 2, 0); };
+    const auto want = frames(path_);
+    for (int tile : {256, 1024}) {
+        const std::string path = dir_ + "/tiles" + std::to_string(tile) + ".qvk";
+        write_fixture_picture(path, kW, kH, tile);
+        const auto got = frames(path);
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+            size_t lit = 0;
+            for (uint32_t px : want[i]) lit += px != 0;
+            EXPECT_GT(lit, want[i].size() / 16) << "view " << i;
+            EXPECT_TRUE(got[i] == want[i]) << "tile " << tile << " view " << i;
+        }
+        EXPECT_EQ(viewer_file->tile_size(), tile);
+    }
+    frames(path_);  // the suite's picture again
+    viewer_settings = ViewerSettings{};
 }
 
 // A picture of HTJ2K tiles draws the lossless picture's frames but for the coding's small

@@ -15,14 +15,9 @@
 #include "render/tile_scratch.h"
 #include "store/qvk_file.h"
 #include "tests/support/fixture.h"
+#include "tests/support/rgb_picture.h"
 
 namespace {
-
-struct Rgb {
-    uint32_t w = 0, h = 0;
-    std::vector<uint8_t> px;  // rows of w * 3 bytes
-    const uint8_t* at(uint32_t x, uint32_t y) const { return &px[(size_t(y) * w + x) * 3]; }
-};
 
 Rgb noise(uint32_t w, uint32_t h) {
     Rgb p{w, h, std::vector<uint8_t>(size_t(w) * h * 3)};
@@ -33,37 +28,6 @@ Rgb noise(uint32_t w, uint32_t h) {
     }
     return p;
 }
-
-// The coarser level by the plain rule: the rounded mean of each 2 x 2 block, the last column or
-// row repeated at an odd edge.
-Rgb halve(const Rgb& p) {
-    Rgb q{(p.w + 1) / 2, (p.h + 1) / 2, {}};
-    q.px.resize(size_t(q.w) * q.h * 3);
-    for (uint32_t y = 0; y < q.h; ++y)
-        for (uint32_t x = 0; x < q.w; ++x)
-            for (int c = 0; c < 3; ++c) {
-                const uint32_t x1 = std::min(2 * x + 1, p.w - 1), y1 = std::min(2 * y + 1, p.h - 1);
-                const int sum = p.at(2 * x, 2 * y)[c] + p.at(x1, 2 * y)[c] + p.at(2 * x, y1)[c] +
-                                p.at(x1, y1)[c];
-                q.px[(size_t(y) * q.w + x) * 3 + size_t(c)] = uint8_t((sum + 2) >> 2);
-            }
-    return q;
-}
-
-class Rows : public builder::RowSource {
-  public:
-    explicit Rows(const Rgb& p) : p_(p) {}
-    uint32_t width() const override { return p_.w; }
-    uint32_t height() const override { return p_.h; }
-    std::string describe() const override { return "test picture"; }
-    void rows(uint32_t y0, uint32_t n, uint8_t* rgb, size_t stride) override {
-        for (uint32_t i = 0; i < n; ++i)
-            memcpy(rgb + i * stride, p_.at(0, y0 + i), size_t(p_.w) * 3);
-    }
-
-  private:
-    const Rgb& p_;
-};
 
 // Builds `path` from `src` in tile x tile stored tiles; the reference pyramid, coarsest first.
 std::vector<Rgb> build(const std::string& path, const Rgb& src, int tile) {
@@ -212,42 +176,5 @@ TEST(QvkBuild, DamagedLargeStoredTilesAreDrawnFromTheNearestLevelThatReads) {
               w + "5/2,1: tile checksum mismatch; drawn from level 4\n" + w +
                   "5/0,0: tile checksum mismatch; drawn from level 3\n" + w +
                   "5/9,5: tile checksum mismatch; drawn black\n");
-    remove_tree(dir);
-}
-
-// The tool's --tile-size: the file it builds says the size and verifies; other sizes, or a folder
-// data set, are usage errors.
-TEST(QvkTool, BuildsAndVerifiesAnyTileSize) {
-    const std::string dir = make_temp_dir("qvk-tool-tiles");
-    const std::string tool = QUORVIK_TOOL_PATH, quiet = " >/dev/null 2>&1";
-    const struct {
-        std::string args;
-        int tile;  // 0: refused
-    } cases[] = {
-        {"--out " + dir + "/a.qvk --tile-size 512", 512},
-        {"--out " + dir + "/b.qvk --tile-size 64", 64},
-        {"--out " + dir + "/c.qvk", 512},
-        {"--out " + dir + "/g.qvk --coder deflate", 64},
-        {"--out " + dir + "/d.qvk --tile-size 96", 0},
-        {"--out " + dir + "/e.qvk --tile-size 2048", 0},
-        {"--out " + dir + "/f.qvk --tile-size 32", 0},
-        {"--out " + dir + "/folder --tile-size 256", 0},
-    };
-    for (const auto& c : cases) {
-        const std::string out = c.args.substr(6, c.args.find(' ', 6) - 6);
-        const int st =
-            std::system((tool + " build --size 700x300 --threads 2 " + c.args + quiet).c_str());
-        if (c.tile == 0) {
-            EXPECT_NE(st, 0) << c.args;
-            EXPECT_FALSE(std::filesystem::exists(out)) << c.args;
-            continue;
-        }
-        ASSERT_EQ(st, 0) << c.args;
-        std::string error;
-        auto file = QvkFile::open(out, error);
-        ASSERT_TRUE(file) << error;
-        EXPECT_EQ(file->header().tile_size, c.tile) << c.args;
-        EXPECT_EQ(std::system((tool + " verify " + out + quiet).c_str()), 0) << c.args;
-    }
     remove_tree(dir);
 }

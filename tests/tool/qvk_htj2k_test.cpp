@@ -23,14 +23,9 @@
 #include "render/tile_scratch.h"
 #include "store/qvk_file.h"
 #include "tests/support/fixture.h"
+#include "tests/support/rgb_picture.h"
 
 namespace {
-
-struct Rgb {
-    uint32_t w = 0, h = 0;
-    std::vector<uint8_t> px;  // rows of w * 3 bytes
-    const uint8_t* at(uint32_t x, uint32_t y) const { return &px[(size_t(y) * w + x) * 3]; }
-};
 
 // Smooth, as photographs mostly are, with every channel different.
 Rgb smooth(uint32_t w, uint32_t h) {
@@ -44,36 +39,6 @@ Rgb smooth(uint32_t w, uint32_t h) {
         }
     return p;
 }
-
-// The builder's halving: the rounded mean of each 2 x 2 block, the last column or row repeated.
-Rgb halve(const Rgb& p) {
-    Rgb q{(p.w + 1) / 2, (p.h + 1) / 2, {}};
-    q.px.resize(size_t(q.w) * q.h * 3);
-    for (uint32_t y = 0; y < q.h; ++y)
-        for (uint32_t x = 0; x < q.w; ++x)
-            for (int c = 0; c < 3; ++c) {
-                const uint32_t x1 = std::min(2 * x + 1, p.w - 1), y1 = std::min(2 * y + 1, p.h - 1);
-                const int sum = p.at(2 * x, 2 * y)[c] + p.at(x1, 2 * y)[c] + p.at(2 * x, y1)[c] +
-                                p.at(x1, y1)[c];
-                q.px[(size_t(y) * q.w + x) * 3 + size_t(c)] = uint8_t((sum + 2) >> 2);
-            }
-    return q;
-}
-
-class Rows : public builder::RowSource {
-  public:
-    explicit Rows(const Rgb& p) : p_(p) {}
-    uint32_t width() const override { return p_.w; }
-    uint32_t height() const override { return p_.h; }
-    std::string describe() const override { return "test picture"; }
-    void rows(uint32_t y0, uint32_t n, uint8_t* rgb, size_t stride) override {
-        for (uint32_t i = 0; i < n; ++i)
-            memcpy(rgb + i * stride, p_.at(0, y0 + i), size_t(p_.w) * 3);
-    }
-
-  private:
-    const Rgb& p_;
-};
 
 void build(const std::string& path, const Rgb& src, int tile, int quality, int threads,
            int derive_span = -1) {
@@ -401,9 +366,10 @@ TEST(QvkHtj2k, RenderTilesHoldTheWholeLevelWithItsTileBordersSmoothed) {
     remove_tree(dir);
 }
 
-// The tool's --coder: htj2k, the default, says so and defaults to 512-pixel tiles and quality
-// 43; deflate to 64 and 60; an unknown coder, or a coder for a folder data set, is a usage error.
-TEST(QvkTool, BuildsEitherCoder) {
+// The tool's --coder and --tile-size: htj2k, the default, says so and defaults to 512-pixel
+// tiles and quality 43; deflate to 64 and 60; the file verifies. An unknown coder or tile size,
+// or either for a folder data set, is a usage error and writes nothing.
+TEST(QvkTool, BuildsEitherCoderInAnyTileSize) {
     const std::string dir = make_temp_dir("qvk-tool-coder");
     const std::string tool = QUORVIK_TOOL_PATH, quiet = " >/dev/null 2>&1";
     const struct {
@@ -417,8 +383,15 @@ TEST(QvkTool, BuildsEitherCoder) {
         {"--out " + dir + "/c.qvk --coder deflate", 1, 64, 60},
         {"--out " + dir + "/f.qvk --quality 60", 2, 512, 60},
         {"--out " + dir + "/d.qvk --quality 30", 2, 512, 30},
+        {"--out " + dir + "/g.qvk --tile-size 1024", 2, 1024, 43},
+        {"--out " + dir + "/h.qvk --tile-size 64", 2, 64, 43},
+        {"--out " + dir + "/i.qvk --coder deflate --tile-size 512", 1, 512, 60},
         {"--out " + dir + "/e.qvk --coder jpeg", 0, 0, 0},
         {"--out " + dir + "/folder --coder htj2k", 0, 0, 0},
+        {"--out " + dir + "/j.qvk --tile-size 96", 0, 0, 0},
+        {"--out " + dir + "/k.qvk --tile-size 2048", 0, 0, 0},
+        {"--out " + dir + "/l.qvk --tile-size 32", 0, 0, 0},
+        {"--out " + dir + "/folder2 --tile-size 256", 0, 0, 0},
     };
     for (const auto& c : cases) {
         const std::string out = c.args.substr(6, c.args.find(' ', 6) - 6);
