@@ -17,10 +17,10 @@ struct BorderFilter {
     bool on() const { return strength > 0; }
 };
 
-// The filter for HTJ2K tiles coded at `quality` (0..100): half the excess at quality 30 and
-// below, halving every 25 quality points above (the border's share of the error falls as the
-// steps get finer, and a filter that strong would then make the border smoother than the tile's
-// middle); excess steps up to four quantisation steps, sides up to two.
+// The filter for HTJ2K tiles coded at `quality` (0..100): half the excess each side (all of it)
+// up to quality 45, halving every 15 quality points above (the border's share of the error falls
+// as the steps get finer, and a filter that strong would then add more error than it takes out,
+// photographs' grain read as excess); excess steps up to four quantisation steps, sides up to two.
 BorderFilter border_filter_for_quality(int quality);
 
 // Filters a w x h window of four-byte pixels (red, green, blue, unused), rows `stride` bytes apart:

@@ -73,7 +73,7 @@ TEST(TileBorders, TakesPartOfAnExcessStepOnSmoothSidesOnly) {
 TEST(TileBorders, StrengthFallsAsTheQualityRises) {
     const struct {
         int quality, strength;
-    } cases[] = {{0, 128}, {30, 128}, {55, 64}, {80, 32}, {100, 18}};
+    } cases[] = {{0, 128}, {45, 128}, {55, 81}, {80, 25}, {100, 10}};
     int last_excess = 1 << 30;
     for (const auto& c : cases) {
         const BorderFilter f = border_filter_for_quality(c.quality);
