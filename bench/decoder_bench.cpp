@@ -9,11 +9,11 @@
 //
 // Beside it, in the same run, the one-file form's tile decoders (decode_qvk_tile) on a real
 // photograph: the centre 2048 x 1024 of a mate-backgrounds picture at its own resolution, coded
-// as the tool codes it by default (HTJ2K, 512-pixel tiles, quality 60) and with the lossless
-// stand-in in 64-pixel tiles; HTJ2K also with one to three resolution levels left out (the levels
-// a file derives). Mpx/s counts the pixels decoded (at the reduced size when reduced) and, as
-// "source Mpx/s", the stored tile's own pixels. Target: whole HTJ2K tiles at no fewer pixels a
-// second than decode_tile's realistic tiles.
+// as the tool codes it (HTJ2K, 512-pixel tiles) at quality 60, denser and slower to decode than
+// the default 43, and with the lossless coder in 64-pixel tiles; HTJ2K also with one to three
+// resolution levels left out (the levels a file derives). Mpx/s counts the pixels decoded (at the
+// reduced size when reduced) and, as "source Mpx/s", the stored tile's own pixels. Target: whole
+// HTJ2K tiles at no fewer pixels a second than decode_tile's realistic tiles.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -305,7 +305,7 @@ const QvkCorpus& qvk_corpus(uint32_t coder) {
             c.picture = name;
             break;
         } catch (const std::exception& e) {
-            fprintf(stderr, "%s\n", e.what());
+            fprintf(stderr, "%s\n", e.what());  // then the next, or a synthetic picture
         }
     }
     if (c.picture == "synthetic") {
