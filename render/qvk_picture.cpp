@@ -64,13 +64,14 @@ bool QvkPicture::decode(int l, uint32_t tx, uint32_t ty, std::vector<uint8_t>& c
 
 bool QvkPicture::stored(int l, uint32_t tx, uint32_t ty, TileScratch& s, uint8_t* scratch,
                         Pixels& out, std::string& why) const {
-    const int side = stored_side(l);
-    // Straight into the render tile when one stored tile is one render tile, unless the tile's
-    // borders are smoothed: that reads its neighbours too, so they are kept.
-    if (side == kTilePixels && tile_size() == kTilePixels && !filter_.on()) {
+    // Straight into the render tile when one stored tile is one render tile (64-pixel tiles derive
+    // no levels), unless the tile's borders are smoothed: that reads its neighbours too, so they
+    // are kept.
+    if (tile_size() == kTilePixels && !filter_.on()) {
         out = Pixels{scratch, size_t(kTileRowBytes), nullptr};
         return decode(l, tx, ty, *s.coded, scratch, kTileRowBytes, why);
     }
+    const int side = stored_side(l);
     const uint64_t key = uint64_t(l) << 56 | uint64_t(ty) << 28 | tx;
     const size_t row = size_t(side) * 4;
     out.hold = stored_.get(key, [&] {

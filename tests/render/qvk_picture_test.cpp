@@ -49,6 +49,14 @@ class PictureTest : public ::testing::Test {
         viewer_file.reset();
         remove_tree(dir_);
     }
+    // The finest level, nearest sampling, no overlays: frames hold picture pixels only.
+    static void plain_frames() {
+        viewer_settings = ViewerSettings{};
+        viewer_settings.bilinIpol = 0;
+        viewer_settings.hiqu = 1;
+        viewer_settings.showMinimap = 0;
+        viewer_settings.drawCrosshair = 0;
+    }
     static std::string dir_, path_;
 };
 std::string PictureTest::dir_, PictureTest::path_;
@@ -72,11 +80,7 @@ TEST_F(PictureTest, HeightsChooseLevelsCountedFromTheFinest) {
 // With the finest level forced, nearest sampling and one screen pixel per picture pixel, every
 // frame pixel is a picture pixel from under it, or black outside the picture.
 TEST_F(PictureTest, FramesPutEveryPixelInPlaceForAnyThreadsAndCache) {
-    viewer_settings = ViewerSettings{};
-    viewer_settings.bilinIpol = 0;
-    viewer_settings.hiqu = 1;
-    viewer_settings.showMinimap = 0;
-    viewer_settings.drawCrosshair = 0;
+    plain_frames();
     const struct {
         const char* what;
         double x, y;  // picture pixel at the frame's top-left corner
@@ -236,11 +240,7 @@ std::vector<std::vector<uint32_t>> draw_views(const std::string& path, int threa
 // tiles whatever the file stores, and each is cut from its stored tile in place, here with two
 // threads asking the stored tile cache at once.
 TEST_F(PictureTest, LargeStoredTilesDrawTheSameFrames) {
-    viewer_settings = ViewerSettings{};
-    viewer_settings.bilinIpol = 0;
-    viewer_settings.hiqu = 1;
-    viewer_settings.showMinimap = 0;
-    viewer_settings.drawCrosshair = 0;
+    plain_frames();
     auto frames = [&](const std::string& path) { return draw_views(path, 2, 0); };
     const auto want = frames(path_);
     for (int tile : {256, 1024}) {
@@ -263,11 +263,7 @@ TEST_F(PictureTest, LargeStoredTilesDrawTheSameFrames) {
 // A picture of HTJ2K tiles draws the lossless picture's frames but for the coding's small
 // errors, the same with one thread and no cache as with two threads and the cache.
 TEST_F(PictureTest, Htj2kTilesDrawTheLosslessFramesClosely) {
-    viewer_settings = ViewerSettings{};
-    viewer_settings.bilinIpol = 0;
-    viewer_settings.hiqu = 1;
-    viewer_settings.showMinimap = 0;
-    viewer_settings.drawCrosshair = 0;
+    plain_frames();
     const std::string lossy = dir_ + "/htj2k.qvk";
     write_fixture_picture(lossy, kW, kH, 512, QvkCoder::htj2k, 90);
     const auto want = draw_views(path_, 2, 0);
