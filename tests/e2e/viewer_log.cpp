@@ -80,4 +80,30 @@ bool last_ipos(const std::string& out, float& x, float& y, float& z) {
            sscanf(out.c_str() + at, "ipos = %g, %g, %g", &x, &y, &z) == 3;
 }
 
+bool read_camera(Session& s, float& x, float& y, float& z) {
+    sleep_ms(300);
+    const size_t before = s.out().size();
+    s.key("p", 150);
+    for (int waited = 0; waited < 5000; waited += 50) {
+        const std::string out = s.out();
+        if (out.size() > before && out.find("ipos = ", before) != std::string::npos &&
+            out.find("ifor = ", out.rfind("ipos = ")) != std::string::npos)
+            return last_ipos(out, x, y, z);
+        sleep_ms(50);
+    }
+    return false;
+}
+
+bool read_settled_camera(Session& s, float& x, float& y, float& z, int timeout_ms) {
+    float px, py, pz;
+    if (!read_camera(s, px, py, pz)) return false;
+    for (int waited = 0; waited < timeout_ms; waited += 800) {
+        sleep_ms(300);
+        if (!read_camera(s, x, y, z)) return false;
+        if (x == px && y == py && z == pz) return true;
+        px = x, py = y, pz = z;
+    }
+    return false;
+}
+
 }  // namespace e2e

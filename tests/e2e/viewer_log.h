@@ -3,6 +3,7 @@
 #include <string>
 
 #include "store/data_set.h"
+#include "tests/e2e/harness.h"
 
 namespace e2e {
 
@@ -26,5 +27,12 @@ std::string expected_log(const std::string& data_dir,
 
 // The camera position of the last "ipos = " line printed with p (six significant digits).
 bool last_ipos(const std::string& out, float& x, float& y, float& z);
+
+// The camera as p prints it now. Frames pass first, so that events already sent have been taken.
+bool read_camera(Session& s, float& x, float& y, float& z);
+
+// The camera once a flight has ended: read until two readings a moment apart agree. A loaded
+// machine draws fewer frames, so a flight may take longer than its nominal time.
+bool read_settled_camera(Session& s, float& x, float& y, float& z, int timeout_ms = 15000);
 
 }  // namespace e2e

@@ -45,22 +45,6 @@ int differing_frame(e2e::Session& s, unsigned long window, const e2e::Image& exp
     }
 }
 
-// The camera as p prints it now (six significant digits). Frames pass first, so that events
-// already sent have been taken.
-bool read_camera(e2e::Session& s, float& x, float& y, float& z) {
-    e2e::sleep_ms(300);
-    const size_t before = s.out().size();
-    s.key("p", 150);
-    for (int waited = 0; waited < 5000; waited += 50) {
-        const std::string out = s.out();
-        if (out.size() > before && out.find("ipos = ", before) != std::string::npos &&
-            out.find("ifor = ", out.rfind("ipos = ")) != std::string::npos)
-            return e2e::last_ipos(out, x, y, z);
-        e2e::sleep_ms(50);
-    }
-    return false;
-}
-
 // `notches` wheel notches at (x, y) in the window: up (zoom in) when positive.
 void wheel(e2e::Session& s, unsigned long window, int x, int y, int notches) {
     s.mouse_move(window, x, y);
@@ -160,7 +144,7 @@ TEST(ViewerMouse, DragPansExactlyAndTheMinimapKeepsItsClick) {
     ASSERT_FALSE(panned.empty());
     EXPECT_EQ(differing_frame(s, w, panned), 0) << "the frame is not the dragged camera's";
     float cx, cy, cz;
-    ASSERT_TRUE(read_camera(s, cx, cy, cz));
+    ASSERT_TRUE(e2e::read_camera(s, cx, cy, cz));
     EXPECT_NEAR(cx, x, 1.0f) << "a flight moved the camera after the drag";
     EXPECT_NEAR(cz, z, 1.0f);
     EXPECT_EQ(cy, kStartHeight);
@@ -176,16 +160,16 @@ TEST(ViewerMouse, DragPansExactlyAndTheMinimapKeepsItsClick) {
     s.mouse_move(w, 420, 400);
     e2e::sleep_ms(200);
     s.button_up();
-    e2e::sleep_ms(2500);
-    ASSERT_TRUE(read_camera(s, cx, cy, cz));
+    e2e::sleep_ms(1500);
+    ASSERT_TRUE(e2e::read_settled_camera(s, cx, cy, cz)) << "the flight did not end";
     EXPECT_NEAR(cx, 110592.0f, 40.0f);
     EXPECT_NEAR(cz, 32256.0f, 40.0f);
     EXPECT_EQ(cy, kStartHeight);
 
     // Home: back to the start view's x and z at the present height.
     s.key("Home");
-    e2e::sleep_ms(2500);
-    ASSERT_TRUE(read_camera(s, cx, cy, cz));
+    e2e::sleep_ms(1500);
+    ASSERT_TRUE(e2e::read_settled_camera(s, cx, cy, cz)) << "the flight did not end";
     EXPECT_NEAR(cx, kStartX, 40.0f);
     EXPECT_NEAR(cz, kStartZ, 40.0f);
     EXPECT_EQ(cy, kStartHeight);
@@ -202,14 +186,14 @@ TEST(ViewerMouse, WheelZoomsAboutThePointerWithinTheHeightLimits) {
     // Out first, so that a pixel (height / 512) spans more than the print-out's last digit.
     wheel(s, w, 256, 256, -5);
     float x0, h0, z0;
-    ASSERT_TRUE(read_camera(s, x0, h0, z0));
+    ASSERT_TRUE(e2e::read_camera(s, x0, h0, z0));
     EXPECT_NEAR(h0, 504.0 / std::pow(0.8, 5), 0.01);
 
     // One notch in, far from the centre: the ground point under the pointer stays within a pixel.
     const int px = 60, py = 450;
     wheel(s, w, px, py, 1);
     float x1, h1, z1;
-    ASSERT_TRUE(read_camera(s, x1, h1, z1));
+    ASSERT_TRUE(e2e::read_camera(s, x1, h1, z1));
     EXPECT_NEAR(h1, h0 * 0.8, 0.01);
     const auto ground = [](float c, float h, int p) { return c + (p + 0.5 - 256) * h / 512; };
     EXPECT_NEAR(ground(x1, h1, px), ground(x0, h0, px), h1 / 512) << "x of the point under it";
@@ -219,10 +203,10 @@ TEST(ViewerMouse, WheelZoomsAboutThePointerWithinTheHeightLimits) {
 
     // The height stays between 100 and the height at which the whole image fits the window.
     wheel(s, w, 300, 100, 15);
-    ASSERT_TRUE(read_camera(s, x1, h1, z1));
+    ASSERT_TRUE(e2e::read_camera(s, x1, h1, z1));
     EXPECT_EQ(h1, 100.0f);
     wheel(s, w, 400, 300, -40);
-    ASSERT_TRUE(read_camera(s, x1, h1, z1));
+    ASSERT_TRUE(e2e::read_camera(s, x1, h1, z1));
     EXPECT_EQ(h1, 131072.0f);
 
     quit(s);
