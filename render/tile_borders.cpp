@@ -41,12 +41,12 @@ void filter_line(const BorderFilter& f, uint8_t* q0, ptrdiff_t step) {
 
 BorderFilter border_filter_for_quality(int quality) {
     quality = std::clamp(quality, 0, 100);
-    const double share = quality <= 45 ? 0.5 : 0.5 * std::pow(2.0, -(quality - 45) / 15.0);
+    const double share = quality <= 75 ? 0.5 : 0.5 * std::pow(2.0, -(quality - 75) / 7.5);
     const double step = double(qvk_htj2k_qstep(quality)) * 255.0;  // grey levels
     BorderFilter f;
     f.strength = int(std::lround(256 * share));
-    f.max_excess2 = std::max(1, int(std::lround(8 * step)));
-    f.max_side = std::max(1, int(std::lround(2 * step)));
+    f.max_excess2 = std::max(2, int(std::lround(4 * step)));
+    f.max_side = std::max(1, int(std::lround(step)));
     return f;
 }
 

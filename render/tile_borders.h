@@ -18,9 +18,10 @@ struct BorderFilter {
 };
 
 // The filter for HTJ2K tiles coded at `quality` (0..100): half the excess each side (all of it)
-// up to quality 45, halving every 15 quality points above (the border's share of the error falls
-// as the steps get finer, and a filter that strong would then add more error than it takes out,
-// photographs' grain read as excess); excess steps up to four quantisation steps, sides up to two.
+// up to quality 75, halving every 7.5 quality points above, where the steps are finer than a grey
+// level and moving whole levels adds more error than it takes out; excess steps up to two
+// quantisation steps, sides up to one. Looser limits take photographs' grain for the grid's step:
+// at quality 30 four steps and two cost them 0.08 dB and left the grid no fainter.
 BorderFilter border_filter_for_quality(int quality);
 
 // Filters a w x h window of four-byte pixels (red, green, blue, unused), rows `stride` bytes apart:
