@@ -88,6 +88,7 @@ std::string check_cap(const uint8_t* c) {
 
 std::string check_htj2k_codestream(const uint8_t* bytes, size_t n, int width, int height,
                                    Htj2kCodestreamInfo& info) {
+    info = Htj2kCodestreamInfo{};
     if (width < 1 || height < 1 || width > kHtj2kMaxSide || height > kHtj2kMaxSide)
         return "block size out of range";
     // SOC, SIZ, a COD and a QCD of four bytes at least, SOT, SOD, EOC.
@@ -118,6 +119,11 @@ std::string check_htj2k_codestream(const uint8_t* bytes, size_t n, int width, in
             qcd = pos;
         } else if (marker == kCap) {
             fault = check_cap(bytes + pos);
+        } else if (marker == kCom) {
+            TileFilter f;
+            const int ours = parse_tile_filter(bytes + pos + 4, length - 2, f, &fault);
+            if (ours > 0 && info.filter.on()) return "two tile filters";
+            if (ours > 0) info.filter = f;
         }
         if (!fault.empty()) return fault;
         pos += 2 + length;

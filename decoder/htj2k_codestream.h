@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "decoder/tile_filter.h"
+
 // Most wavelet decompositions a codestream may ask for: a 1024-pixel side has nine levels of at
 // least three samples; more would only mean damage.
 constexpr int kHtj2kMaxLevels = 9;
@@ -21,7 +23,8 @@ constexpr int kHtj2kMaxSide = 1024;
 int htj2k_levels_for(int width, int height, int wanted);
 
 struct Htj2kCodestreamInfo {
-    int levels = 0;  // wavelet decompositions
+    int levels = 0;     // wavelet decompositions
+    TileFilter filter;  // the restoration filter a comment carries; off when none does
 };
 
 // Checks that bytes[0, n) is one codestream of a `width` x `height` 8-bit RGB picture coded as
@@ -29,8 +32,9 @@ struct Htj2kCodestreamInfo {
 // components at full resolution; then, in any order, CAP (HT only), one COD (one layer, no
 // precincts, RPCL order, no more levels than htj2k_levels_for allows, 64x64 HT code blocks,
 // irreversible 9/7, colour transform), one QCD with a step for each band that fits a 32-bit
-// decoder, and comments; then a single tile (comments at most before SOD) whose length ends
-// it where EOC begins, its packets sound (decoder/htj2k_packets.h), and EOC as the last two
-// bytes. Returns "" and fills `info`, otherwise what is wrong.
+// decoder, and comments (at most one of them our restoration filter, which must be sound); then a
+// single tile (comments at most before SOD) whose length ends it where EOC begins, its packets
+// sound (decoder/htj2k_packets.h), and EOC as the last two bytes. Returns "" and fills `info`,
+// otherwise what is wrong.
 std::string check_htj2k_codestream(const uint8_t* bytes, size_t n, int width, int height,
                                    Htj2kCodestreamInfo& info);

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "decoder/htj2k_codestream.h"
+#include "decoder/kernels.h"
 #include "decoder/openjph.h"
 #include "decoder/openjph_headers.h"
 
@@ -57,6 +59,56 @@ void interleave3(const int32_t* const line[3], int w, uint8_t* row) {
             row[3 * size_t(x) + c] = uint8_t(std::min(255, std::max(0, line[c][x])));
 }
 
+// The last three rows of the three components, padded for the restoration filter's row kernel
+// (component c's row y in slot 3c + y % 3), and the three filtered rows (slots 9-11).
+class FilterRows {
+  public:
+    void start(int w) {
+        w_ = w;
+        pw_ = size_t(w) + 2;
+        buf_.assign(12 * pw_, 0);
+    }
+    void load(int y, const int32_t* const line[3]) {
+        for (int c = 0; c < 3; ++c) {
+            int16_t* row = slot(c, y);
+            for (int x = 0; x < w_; ++x)
+                row[x + 1] = int16_t(std::min(255, std::max(0, line[c][x])));
+            row[0] = row[1];
+            row[w_ + 1] = row[w_];
+        }
+    }
+    // Writes row y, `last` being the last row loaded (y + 1, or y itself at the bottom).
+    void emit(const TileFilter& f, int y, int last, uint8_t* out, int pixel_bytes) {
+        const int16_t* ch[3];
+        for (int c = 0; c < 3; ++c) {
+            const int16_t* mid = slot(c, y) + 1;
+            if (!(f.mask >> c & 1)) {
+                ch[c] = mid;
+                continue;
+            }
+            int16_t* o = buf_.data() + size_t(9 + c) * pw_;
+            decoder_kernels().tile_filter_row(f.taps[c], slot(c, y > 0 ? y - 1 : 0) + 1, mid,
+                                              slot(c, last) + 1, w_, o);
+            ch[c] = o;
+        }
+        if (pixel_bytes == 4)
+            for (int x = 0; x < w_; ++x) {
+                const uint32_t px = uint32_t(ch[0][x]) | uint32_t(ch[1][x]) << 8 |
+                                    uint32_t(ch[2][x]) << 16 | 0xFF000000u;
+                memcpy(out + 4 * size_t(x), &px, 4);
+            }
+        else
+            for (int x = 0; x < w_; ++x)
+                for (int c = 0; c < 3; ++c) out[3 * size_t(x) + c] = uint8_t(ch[c][x]);
+    }
+
+  private:
+    int16_t* slot(int c, int y) { return buf_.data() + size_t(3 * c + y % 3) * pw_; }
+    int w_ = 0;
+    size_t pw_ = 0;
+    std::vector<int16_t> buf_;
+};
+
 bool fail(std::string* error, std::string why) {
     if (error) *error = std::move(why);
     return false;
@@ -94,6 +146,11 @@ bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int ski
                 if (siz.get_recon_width(c) != ojph::ui32(out_w) ||
                     siz.get_recon_height(c) != ojph::ui32(out_h))
                     throw "the library's output size differs from the expected";
+            // The restoration filter was fitted to the whole resolution; a reduced picture is
+            // shown as decoded. It runs on the lines as they come, one row behind them.
+            const TileFilter* filter = skip == 0 && info.filter.on() ? &info.filter : nullptr;
+            FilterRows rows;
+            if (filter) rows.start(out_w);
             for (int y = 0; y < out_h; ++y) {
                 // Each component's line stays valid until that component is pulled again.
                 const int32_t* line[3];
@@ -104,12 +161,21 @@ bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int ski
                         throw "the library gave lines out of order";
                     line[c] = l->i32;
                 }
+                if (filter) {
+                    rows.load(y, line);
+                    if (y > 0)
+                        rows.emit(*filter, y - 1, y, out + size_t(y - 1) * stride, pixel_bytes);
+                    continue;
+                }
                 uint8_t* row = out + size_t(y) * stride;
                 if (pixel_bytes == 4)
                     interleave4(line, out_w, row);
                 else
                     interleave3(line, out_w, row);
             }
+            if (filter)
+                rows.emit(*filter, out_h - 1, out_h - 1, out + size_t(out_h - 1) * stride,
+                          pixel_bytes);
             cs.close();
         },
         &why);

@@ -32,6 +32,7 @@ DecoderKernels reference_decoder_kernels() {
     k.decode_channel = decode_channel_record_reference;
     k.inverse_wavelet = inverse_wavelet_reference;
     k.ycbcr_to_rgb = ycbcr_to_rgb_tile_reference;
+    k.tile_filter_row = tile_filter_row_reference;
     return k;
 }
 
@@ -48,6 +49,7 @@ DecoderKernels decoder_kernels_for(const CpuFeatures& cpu) {
         k.name = "avx2";
         k.inverse_wavelet = inverse_wavelet_avx2;
         k.ycbcr_to_rgb = ycbcr_to_rgb_tile_avx2;
+        k.tile_filter_row = tile_filter_row_avx2;
     }
     if (cpu.sse2 && cpu.avx2 && cpu.fast_bmi2) {
         k.name = "avx2+bmi2";

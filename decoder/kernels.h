@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "decoder/ezw_decode.h"
+#include "decoder/tile_filter.h"
 
 // One channel record -> coefficient plane (decode_channel_record's contract).
 using DecodeChannelFn = DecodeStatus (*)(const uint8_t* record, size_t record_len, bool compressed,
@@ -23,6 +24,7 @@ struct DecoderKernels {
     DecodeChannelFn decode_channel;
     InverseWaveletFn inverse_wavelet;
     ColourFn ycbcr_to_rgb;
+    TileFilterRowFn tile_filter_row;  // one row of an HTJ2K tile's restoration filter
 };
 
 // What the processor offers. fast_bmi2: BMI2 whose pdep/pext are not microcoded (AMD before

@@ -38,4 +38,6 @@ target_sources(quorvik_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/htj2k_codestream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/htj2k_packets.cpp
   ${CMAKE_CURRENT_LIST_DIR}/htj2k_decode.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tile_filter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tile_filter_avx2.cpp
 )

@@ -5,8 +5,11 @@
 #include <cmath>
 
 #include "decoder/htj2k_codestream.h"
+#include "decoder/htj2k_decode.h"
 #include "decoder/openjph.h"
 #include "decoder/openjph_headers.h"
+#include "decoder/tile_filter.h"
+#include "encoder/tile_filter_design.h"
 
 namespace {
 
@@ -14,6 +17,27 @@ bool fail(std::vector<uint8_t>& out, std::string* error, std::string why) {
     out.clear();
     if (error) *error = std::move(why);
     return false;
+}
+
+// Fits the restoration filter to `out` decoded and, when it helps, inserts its comment segment
+// at the end of the main header (before the tile's SOT: lengths after it do not move).
+bool add_restoration_filter(const uint8_t* rgb, size_t stride, int width, int height,
+                            std::vector<uint8_t>& out, std::string* error) {
+    std::vector<uint8_t> decoded(size_t(width) * size_t(height) * 3);
+    std::string why;
+    if (!decode_htj2k(out.data(), out.size(), width, height, 0, decoded.data(), size_t(width) * 3,
+                      3, &why))
+        return fail(out, error, "the codestream just written does not decode: " + why);
+    const TileFilter f =
+        design_tile_filter(rgb, stride, decoded.data(), size_t(width) * 3, width, height);
+    if (!f.on()) return true;
+    size_t pos = 2;  // after SOC
+    while (pos + 4 <= out.size() && !(out[pos] == 0xFF && out[pos + 1] == 0x90))
+        pos += 2 + (size_t(out[pos + 2]) << 8 | out[pos + 3]);
+    if (pos + 4 > out.size()) return fail(out, error, "the codestream just written has no tile");
+    const std::vector<uint8_t> segment = tile_filter_segment(f);
+    out.insert(out.begin() + ptrdiff_t(pos), segment.begin(), segment.end());
+    return true;
 }
 
 }  // namespace
@@ -72,5 +96,7 @@ bool encode_htj2k(const uint8_t* rgb, size_t stride, int width, int height,
         },
         &why);
     if (!ok) return fail(out, error, why);
+    if (params.restoration_filter)
+        return add_restoration_filter(rgb, stride, width, height, out, error);
     return true;
 }

@@ -15,6 +15,9 @@ struct Htj2kEncodeParams {
     // Base quantisation step of the irreversible path, as a fraction of the sample range:
     // 1/256 is one grey level in the lowest band; the library derives every band's step from it.
     float qstep = 1.0f / 256;
+    // Decode the codestream, fit the restoration filter of decoder/tile_filter.h to the source
+    // and, where it helps, carry it in a comment segment (one decode and one fit more per block).
+    bool restoration_filter = false;
 };
 
 // Codes `width` x `height` (1 .. kHtj2kMaxSide each) pixels `rgb`, three bytes each, rows

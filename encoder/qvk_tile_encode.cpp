@@ -57,6 +57,7 @@ bool encode_qvk_tile(uint32_t coder, int quality, const uint8_t* rgb, size_t str
         Htj2kEncodeParams params;
         params.levels = kQvkHtj2kLevels;
         params.qstep = qvk_htj2k_qstep(quality);
+        params.restoration_filter = true;
         return encode_htj2k(rgb, stride, w, h, params, out);
     }
     // Each byte after a row's first pixel becomes its difference from the pixel to its left.

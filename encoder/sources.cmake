@@ -10,4 +10,5 @@ set(QUORVIK_ENCODER_SOURCES
 target_sources(quorvik_core PRIVATE ${QUORVIK_ENCODER_SOURCES})
 set_source_files_properties(${QUORVIK_ENCODER_SOURCES} PROPERTIES COMPILE_OPTIONS "-ffp-contract=off")
 # HTJ2K coding through OpenJPH (found in decoder/sources.cmake).
-target_sources(quorvik_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/htj2k_encode.cpp)
+target_sources(quorvik_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/htj2k_encode.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/tile_filter_design.cpp)
