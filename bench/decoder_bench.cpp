@@ -274,7 +274,9 @@ std::vector<int> kernel_tables(bool with_bmi2) {
     return sets;
 }
 
-// The photograph's tiles, coded once: a 2048 x 1024 crop in tile x tile tiles.
+// A picture's tiles, coded once: a 2048 x 1024 crop in tile x tile tiles. Picture 0 is a
+// photograph, 1 the procedural world (sub-image A1's pixels from (4096, 4096)), whose HTJ2K
+// tiles carry the restoration filter.
 struct QvkCorpus {
     int tile = 0;
     uint32_t coder = 0;
@@ -282,26 +284,35 @@ struct QvkCorpus {
     std::string picture;
 };
 
-const QvkCorpus& qvk_corpus(uint32_t coder) {
-    static QvkCorpus corpora[3];
-    QvkCorpus& c = corpora[coder];
+// Rows [0, y0 + H) of `src` and the W x H crop at (x0, y0) of them into `rgb`: the source is read
+// sequentially, from the top.
+void crop(builder::RowSource& src, uint32_t x0, uint32_t y0, uint32_t W, uint32_t H,
+          std::vector<uint8_t>& rgb) {
+    const size_t stride = size_t(src.width()) * 3;
+    std::vector<uint8_t> rows(stride * (y0 + H));
+    src.rows(0, y0 + H, rows.data(), stride);
+    for (uint32_t y = 0; y < H; ++y)
+        memcpy(&rgb[size_t(y) * W * 3], &rows[size_t(y0 + y) * stride + size_t(x0) * 3], W * 3);
+}
+
+const QvkCorpus& qvk_corpus(uint32_t coder, int picture) {
+    static QvkCorpus corpora[3][2];
+    QvkCorpus& c = corpora[coder][picture];
     if (!c.tiles.empty()) return c;
     constexpr uint32_t W = 2048, H = 1024;
     std::vector<uint8_t> rgb(size_t(W) * H * 3);
     c.picture = "synthetic";
+    if (picture == 1) {
+        crop(*builder::make_world_rows(1, 16384, 16385), 4096, 4096, W, H, rgb);
+        c.picture = "world";
+    }
     for (const char* name : {"/usr/share/backgrounds/mate/nature/Garden.jpg",
                              "/usr/share/backgrounds/mate/nature/Aqua.jpg"}) {
+        if (picture != 0) break;
         try {
             std::unique_ptr<builder::RowSource> src = builder::make_image_rows(name);
             if (src->width() < W || src->height() < H) continue;
-            const uint32_t x0 = (src->width() - W) / 2, y0 = (src->height() - H) / 2;
-            // Read from the top in one piece: the source is read sequentially.
-            const size_t stride = size_t(src->width()) * 3;
-            std::vector<uint8_t> rows(stride * (y0 + H));
-            src->rows(0, y0 + H, rows.data(), stride);
-            for (uint32_t y = 0; y < H; ++y)
-                memcpy(&rgb[size_t(y) * W * 3], &rows[size_t(y0 + y) * stride + size_t(x0) * 3],
-                       W * 3);
+            crop(*src, (src->width() - W) / 2, (src->height() - H) / 2, W, H, rgb);
             c.picture = name;
             break;
         } catch (const std::exception& e) {
@@ -329,7 +340,7 @@ const QvkCorpus& qvk_corpus(uint32_t coder) {
 void BM_QvkTile(benchmark::State& state) {
     const uint32_t coder = uint32_t(state.range(0));
     const int reduce = int(state.range(1));
-    const QvkCorpus& c = qvk_corpus(coder);
+    const QvkCorpus& c = qvk_corpus(coder, int(state.range(2)));
     const int side = c.tile >> reduce;
     std::vector<uint8_t> out(size_t(side) * size_t(side) * 4);
     size_t i = 0, bytes = 0;
@@ -371,12 +382,13 @@ BENCHMARK(BM_Inflate)->Arg(kRealistic)->Arg(kSparse)->ArgNames({"kind"});
 BENCHMARK(BM_InverseWavelet)->Apply(kernel_args)->ArgNames({"kernels"});
 BENCHMARK(BM_Colour)->Apply(kernel_args)->ArgNames({"kernels"});
 BENCHMARK(BM_QvkTile)
-    ->Args({int(QvkCoder::htj2k), 0})
-    ->Args({int(QvkCoder::htj2k), 1})
-    ->Args({int(QvkCoder::htj2k), 2})
-    ->Args({int(QvkCoder::htj2k), 3})
-    ->Args({int(QvkCoder::deflate_rgb), 0})
-    ->ArgNames({"coder", "reduce"});
+    ->Args({int(QvkCoder::htj2k), 0, 0})
+    ->Args({int(QvkCoder::htj2k), 1, 0})
+    ->Args({int(QvkCoder::htj2k), 2, 0})
+    ->Args({int(QvkCoder::htj2k), 3, 0})
+    ->Args({int(QvkCoder::htj2k), 0, 1})
+    ->Args({int(QvkCoder::deflate_rgb), 0, 0})
+    ->ArgNames({"coder", "reduce", "picture"});
 
 }  // namespace
 
