@@ -193,11 +193,15 @@ int records_from_data_set(const fs::path& world, const fs::path& recs) {
 // A one-file picture of the fixture's base texture `sub`, every level sampled from it, written by
 // the project's own writer, in T-pixel tiles coded with `coder`. Small pictures keep the files (a
 // few kB) quick to mutate.
+// `textured`: a fine checker over the fixture's picture, which a coarse step flattens and the
+// HTJ2K tiles' restoration filter then partly restores (so the tiles carry one).
 void qvk_seed(const fs::path& path, uint32_t w, uint32_t h, int sub, uint32_t T = 64,
-              QvkCoder coder = QvkCoder::deflate_rgb, int derive_span = 0) {
+              QvkCoder coder = QvkCoder::deflate_rgb, int derive_span = 0, int quality = 100,
+              bool textured = false) {
     QvkWriter writer;
     std::string error;
-    bool ok = writer.begin(path.string(), w, h, coder, 100, error, int(T), derive_span);
+    bool ok =
+        writer.begin(path.string(), w, h, coder, uint32_t(quality), error, int(T), derive_span);
     const QvkHeader& hd = writer.header();
     for (int l = 1; ok && l <= hd.levels; ++l) {
         const QvkLevel& v = hd.level[l];
@@ -213,11 +217,13 @@ void qvk_seed(const fs::path& path, uint32_t w, uint32_t h, int sub, uint32_t T 
                         const uint32_t p =
                             fixture_base_rgb(int(T * tx + uint32_t(x)) << shift,
                                              int(T * ty + uint32_t(y)) << shift, sub);
+                        const int texture = textured ? ((x + y) % 2 ? 10 : -10) : 0;
                         for (int c = 0; c < 3; ++c)
-                            rgb[size_t((y * tw + x) * 3 + c)] = uint8_t(p >> (16 - 8 * c));
+                            rgb[size_t((y * tw + x) * 3 + c)] = uint8_t(
+                                std::clamp(int(p >> (16 - 8 * c) & 0xFF) + texture, 0, 255));
                     }
-                ok = encode_qvk_tile(uint32_t(coder), 100, rgb.data(), size_t(tw) * 3, int(T), tw,
-                                     th, coded) &&
+                ok = encode_qvk_tile(uint32_t(coder), quality, rgb.data(), size_t(tw) * 3, int(T),
+                                     tw, th, coded) &&
                      writer.add_tile(l, tx, ty, coded.data(), coded.size(), error);
             }
     }
@@ -301,6 +307,8 @@ int main(int argc, char** argv) {
     qvk_seed(qvk / "htj2k_200x100.qvk", 200, 100, 3, 128, QvkCoder::htj2k);
     // Levels 3 and 1 derived from the tiles of levels 4 and 2.
     qvk_seed(qvk / "htj2k_derived_600x300.qvk", 600, 300, 2, 128, QvkCoder::htj2k, 1);
+    // Tiles that carry the restoration filter in a comment segment.
+    qvk_seed(qvk / "htj2k_filtered_300x200.qvk", 300, 200, 1, 128, QvkCoder::htj2k, 0, 20, true);
 
     if (argc == 3) {
         const int n = records_from_data_set(argv[2], recs);
