@@ -23,7 +23,8 @@ bool fail(std::vector<uint8_t>& out, std::string* error, std::string why) {
 // at the end of the main header (before the tile's SOT: lengths after it do not move).
 bool add_restoration_filter(const uint8_t* rgb, size_t stride, int width, int height,
                             std::vector<uint8_t>& out, std::string* error) {
-    std::vector<uint8_t> decoded(size_t(width) * size_t(height) * 3);
+    thread_local std::vector<uint8_t> decoded;  // per thread: no page faults tile after tile
+    decoded.resize(size_t(width) * size_t(height) * 3);
     std::string why;
     if (!decode_htj2k(out.data(), out.size(), width, height, 0, decoded.data(), size_t(width) * 3,
                       3, &why))

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "decoder/kernels.h"
+
 namespace {
 
 constexpr int N = kTileFilterPairs;
@@ -50,10 +52,40 @@ void pairs_row(const int16_t* __restrict a, const int16_t* __restrict m,
 }
 
 // Sum of a[x] * b[x] over a row: at most 1024 products of values within +-510 fit 32 bits.
-int64_t dot(const int16_t* __restrict a, const int16_t* __restrict b, int w) {
+// Exact in any instruction set, so the AVX2 build the processor picks changes no result.
+__attribute__((target_clones("avx2", "default"))) int64_t dot(const int16_t* __restrict a,
+                                                              const int16_t* __restrict b, int w) {
     int32_t s = 0;
     for (int x = 0; x < w; ++x) s += int32_t(a[x]) * int32_t(b[x]);
     return s;
+}
+
+// The fit's sums for one row in one pass: u_i u_k (i <= k, row-major), u_i r, then r r. Each a
+// sum of at most 1024 products of values within +-510, so 32 bits hold it.
+__attribute__((target_clones("avx2", "default"))) void row_sums(
+    const int16_t* __restrict u0, const int16_t* __restrict u1, const int16_t* __restrict u2,
+    const int16_t* __restrict u3, const int16_t* __restrict r, int w, int64_t* sums) {
+    int32_t s00 = 0, s01 = 0, s02 = 0, s03 = 0, s11 = 0, s12 = 0, s13 = 0, s22 = 0, s23 = 0,
+            s33 = 0, b0 = 0, b1 = 0, b2 = 0, b3 = 0, rr = 0;
+    for (int x = 0; x < w; ++x) {
+        const int32_t a0 = u0[x], a1 = u1[x], a2 = u2[x], a3 = u3[x], t = r[x];
+        s00 += a0 * a0, s01 += a0 * a1, s02 += a0 * a2, s03 += a0 * a3;
+        s11 += a1 * a1, s12 += a1 * a2, s13 += a1 * a3;
+        s22 += a2 * a2, s23 += a2 * a3, s33 += a3 * a3;
+        b0 += a0 * t, b1 += a1 * t, b2 += a2 * t, b3 += a3 * t, rr += t * t;
+    }
+    const int32_t all[15] = {s00, s01, s02, s03, s11, s12, s13, s22, s23, s33, b0, b1, b2, b3, rr};
+    for (int i = 0; i < 15; ++i) sums[i] += all[i];
+}
+
+// A row of RGB pixels into three rows of samples, reading it once.
+void deinterleave(const uint8_t* __restrict rgb, int w, int16_t* __restrict r,
+                  int16_t* __restrict g, int16_t* __restrict b) {
+    for (int x = 0; x < w; ++x) {
+        r[x] = rgb[3 * x];
+        g[x] = rgb[3 * x + 1];
+        b[x] = rgb[3 * x + 2];
+    }
 }
 
 }  // namespace
@@ -62,32 +94,57 @@ TileFilter design_tile_filter(const uint8_t* src, size_t src_stride, const uint8
                               size_t dec_stride, int w, int h) {
     TileFilter f;
     if (w < 1 || h < 1) return f;
-    const size_t pw = size_t(w) + 2;
-    std::vector<int16_t> ring(3 * pw), rows(size_t(w) * (N + 1));
-    int16_t* slot[3] = {ring.data(), ring.data() + pw, ring.data() + 2 * pw};
+    // Each channel once into planes: the decoded one padded by its edges repeated one pixel out
+    // (as the filter reads it, decoder/tile_filter.cpp), the source one as it is.
+    const size_t pw = size_t(w) + 2, dsize = pw * (size_t(h) + 2), ssize = size_t(w) * size_t(h);
+    // Kept per thread: a few megabytes a tile, which freed and taken again each time cost page
+    // faults as much as the fit itself.
+    thread_local std::vector<int16_t> planes, rows;
+    planes.resize(3 * (dsize + ssize));
+    rows.resize(size_t(w) * (N + 2));
+    int16_t *dp[3], *sp[3];
+    for (int c = 0; c < 3; ++c) {
+        dp[c] = planes.data() + size_t(c) * dsize;
+        sp[c] = planes.data() + 3 * dsize + size_t(c) * ssize;
+    }
+    for (int y = 0; y < h; ++y) {
+        deinterleave(dec + size_t(y) * dec_stride, w, dp[0] + size_t(y + 1) * pw + 1,
+                     dp[1] + size_t(y + 1) * pw + 1, dp[2] + size_t(y + 1) * pw + 1);
+        deinterleave(src + size_t(y) * src_stride, w, sp[0] + size_t(y) * size_t(w),
+                     sp[1] + size_t(y) * size_t(w), sp[2] + size_t(y) * size_t(w));
+        for (int c = 0; c < 3; ++c) {
+            int16_t* drow = dp[c] + size_t(y + 1) * pw + 1;
+            drow[-1] = drow[0];
+            drow[w] = drow[w - 1];
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        std::copy(dp[c] + pw, dp[c] + 2 * pw, dp[c]);
+        std::copy(dp[c] + size_t(h) * pw, dp[c] + size_t(h + 1) * pw, dp[c] + size_t(h + 1) * pw);
+    }
+
     int16_t* u[N];
     for (int k = 0; k < N; ++k) u[k] = rows.data() + size_t(k) * size_t(w);
     int16_t* r = rows.data() + size_t(N) * size_t(w);
+    int16_t* e = r + w;
+    const TileFilterRowFn row_fn = decoder_kernels().tile_filter_row;
     for (int c = 0; c < 3; ++c) {
         // out = p + sum t_k u_k / 128 with u_k = (pair's two pixels) - 2 p; the target is
-        // source - p. The decoded rows as the filter reads them (decoder/tile_filter.cpp).
-        int64_t aa[N][N] = {}, ab[N] = {}, rr = 0;
-        tile_filter_load_row(dec + c, w, 3, slot[0]);
+        // source - p.
+        const auto above = [&](int y) { return dp[c] + size_t(y) * pw + 1; };
+        int64_t sums[15] = {};
         for (int y = 0; y < h; ++y) {
-            if (y + 1 < h)
-                tile_filter_load_row(dec + size_t(y + 1) * dec_stride + c, w, 3, slot[(y + 1) % 3]);
-            const int16_t* above = slot[(y > 0 ? y - 1 : 0) % 3] + 1;
-            const int16_t* mid = slot[y % 3] + 1;
-            const int16_t* below = slot[(y + 1 < h ? y + 1 : y) % 3] + 1;
-            pairs_row(above, mid, below, u[0], u[1], u[2], u[3], w);
-            const uint8_t* s = src + size_t(y) * src_stride + c;
-            for (int x = 0; x < w; ++x) r[x] = int16_t(int(s[size_t(x) * 3]) - mid[x]);
-            for (int i = 0; i < N; ++i) {
-                ab[i] += dot(u[i], r, w);
-                for (int k = i; k < N; ++k) aa[i][k] += dot(u[i], u[k], w);
-            }
-            rr += dot(r, r, w);
+            const int16_t* mid = above(y + 1);
+            pairs_row(above(y), mid, above(y + 2), u[0], u[1], u[2], u[3], w);
+            const int16_t* s = sp[c] + size_t(y) * size_t(w);
+            for (int x = 0; x < w; ++x) r[x] = int16_t(s[x] - mid[x]);
+            row_sums(u[0], u[1], u[2], u[3], r, w, sums);
         }
+        int64_t aa[N][N] = {}, ab[N] = {};
+        for (int i = 0, n = 0; i < N; ++i)
+            for (int k = i; k < N; ++k) aa[i][k] = sums[n++];
+        for (int i = 0; i < N; ++i) ab[i] = sums[10 + i];
+        const int64_t rr = sums[14];
         if (rr == 0) continue;
         double a[N][N], b[N], t[N];
         for (int i = 0; i < N; ++i) {
@@ -108,33 +165,19 @@ TileFilter design_tile_filter(const uint8_t* src, size_t src_stride, const uint8
             for (int k = 0; k < N; ++k) err += tq[i] * tq[k] * double(i <= k ? aa[i][k] : aa[k][i]);
         }
         if (double(rr) - err < kTileFilterMinGain * double(rr)) continue;
+        // The estimate leaves out the rounding of the filtered pixels to whole grey levels,
+        // which at fine steps is most of the error: keep the channel only for what it gains.
+        int64_t filtered = 0;
+        int16_t* out = u[0];
+        for (int y = 0; y < h; ++y) {
+            row_fn(q, above(y), above(y + 1), above(y + 2), w, out);
+            const int16_t* s = sp[c] + size_t(y) * size_t(w);
+            for (int x = 0; x < w; ++x) e[x] = int16_t(s[x] - out[x]);
+            filtered += dot(e, e, w);
+        }
+        if (double(rr - filtered) < kTileFilterMinGain * double(rr)) continue;
         f.mask = uint8_t(f.mask | 1 << c);
         std::copy(q, q + N, f.taps[c]);
     }
-    if (!f.on()) return f;
-    // The estimate above leaves out the rounding of the filtered pixels to whole grey levels,
-    // which at fine steps is most of the error: keep a channel only for what it really gains.
-    std::vector<uint8_t> filtered(size_t(w) * size_t(h) * 3);
-    for (int y = 0; y < h; ++y)
-        std::copy(dec + size_t(y) * dec_stride, dec + size_t(y) * dec_stride + size_t(w) * 3,
-                  filtered.begin() + ptrdiff_t(size_t(y) * size_t(w) * 3));
-    std::vector<int16_t> scratch;
-    apply_tile_filter(f, filtered.data(), size_t(w) * 3, w, h, 3, scratch);
-    int64_t before[3] = {}, after[3] = {};
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* s = src + size_t(y) * src_stride;
-        const uint8_t* d = dec + size_t(y) * dec_stride;
-        const uint8_t* g = filtered.data() + size_t(y) * size_t(w) * 3;
-        for (int x = 0; x < 3 * w; ++x) {
-            const int e0 = int(d[x]) - int(s[x]), e1 = int(g[x]) - int(s[x]);
-            before[x % 3] += e0 * e0;
-            after[x % 3] += e1 * e1;
-        }
-    }
-    for (int c = 0; c < 3; ++c)
-        if (double(before[c] - after[c]) < kTileFilterMinGain * double(before[c])) {
-            f.mask = uint8_t(f.mask & ~(1 << c));
-            std::fill(f.taps[c], f.taps[c] + N, int8_t(0));
-        }
     return f;
 }
