@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decoder/kernels.h"
+#include "encoder/clones.h"
 
 namespace {
 
@@ -52,9 +53,7 @@ void pairs_row(const int16_t* __restrict a, const int16_t* __restrict m,
 }
 
 // Sum of a[x] * b[x] over a row: at most 1024 products of values within +-510 fit 32 bits.
-// Exact in any instruction set, so the AVX2 build the processor picks changes no result.
-__attribute__((target_clones("avx2", "default"))) int64_t dot(const int16_t* __restrict a,
-                                                              const int16_t* __restrict b, int w) {
+QV_CLONES int64_t dot(const int16_t* __restrict a, const int16_t* __restrict b, int w) {
     int32_t s = 0;
     for (int x = 0; x < w; ++x) s += int32_t(a[x]) * int32_t(b[x]);
     return s;
@@ -62,9 +61,9 @@ __attribute__((target_clones("avx2", "default"))) int64_t dot(const int16_t* __r
 
 // The fit's sums for one row in one pass: u_i u_k (i <= k, row-major), u_i r, then r r. Each a
 // sum of at most 1024 products of values within +-510, so 32 bits hold it.
-__attribute__((target_clones("avx2", "default"))) void row_sums(
-    const int16_t* __restrict u0, const int16_t* __restrict u1, const int16_t* __restrict u2,
-    const int16_t* __restrict u3, const int16_t* __restrict r, int w, int64_t* sums) {
+QV_CLONES void row_sums(const int16_t* __restrict u0, const int16_t* __restrict u1,
+                        const int16_t* __restrict u2, const int16_t* __restrict u3,
+                        const int16_t* __restrict r, int w, int64_t* sums) {
     int32_t s00 = 0, s01 = 0, s02 = 0, s03 = 0, s11 = 0, s12 = 0, s13 = 0, s22 = 0, s23 = 0,
             s33 = 0, b0 = 0, b1 = 0, b2 = 0, b3 = 0, rr = 0;
     for (int x = 0; x < w; ++x) {
