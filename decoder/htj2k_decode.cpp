@@ -64,6 +64,7 @@ void interleave3(const int32_t* const line[3], int w, uint8_t* row) {
 class FilterRows {
   public:
     void start(int w) {
+        row_fn_ = decoder_kernels().tile_filter_row;
         w_ = w;
         pw_ = size_t(w) + 2;
         buf_.assign(12 * pw_, 0);
@@ -87,8 +88,7 @@ class FilterRows {
                 continue;
             }
             int16_t* o = buf_.data() + size_t(9 + c) * pw_;
-            decoder_kernels().tile_filter_row(f.taps[c], slot(c, y > 0 ? y - 1 : 0) + 1, mid,
-                                              slot(c, last) + 1, w_, o);
+            row_fn_(f.taps[c], slot(c, y > 0 ? y - 1 : 0) + 1, mid, slot(c, last) + 1, w_, o);
             ch[c] = o;
         }
         if (pixel_bytes == 4)
@@ -104,6 +104,7 @@ class FilterRows {
 
   private:
     int16_t* slot(int c, int y) { return buf_.data() + size_t(3 * c + y % 3) * pw_; }
+    TileFilterRowFn row_fn_ = nullptr;
     int w_ = 0;
     size_t pw_ = 0;
     std::vector<int16_t> buf_;

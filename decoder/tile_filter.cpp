@@ -16,17 +16,19 @@ int channels_in(uint8_t mask) {
     return (mask & 1) + (mask >> 1 & 1) + (mask >> 2 & 1);
 }
 
+// One channel of a row of w pixels (`pixel_bytes` apart) into `row`: w + 2 values, the edges
+// repeated, row[1 .. w] the samples.
+void load_row(const uint8_t* px, int w, int pixel_bytes, int16_t* row) {
+    for (int x = 0; x < w; ++x) row[x + 1] = px[size_t(x) * size_t(pixel_bytes)];
+    row[0] = row[1];
+    row[w + 1] = row[w];
+}
+
 }  // namespace
 
 void tile_filter_row_reference(const int8_t* taps, const int16_t* above, const int16_t* mid,
                                const int16_t* below, int w, int16_t* out) {
     tile_filter_row_body(taps, above, mid, below, w, out);
-}
-
-void tile_filter_load_row(const uint8_t* px, int w, int pixel_bytes, int16_t* row) {
-    for (int x = 0; x < w; ++x) row[x + 1] = px[size_t(x) * size_t(pixel_bytes)];
-    row[0] = row[1];
-    row[w + 1] = row[w];
 }
 
 bool operator==(const TileFilter& a, const TileFilter& b) {
@@ -79,13 +81,12 @@ void apply_tile_filter(const TileFilter& f, uint8_t* px, size_t stride, int w, i
     int16_t* out = scratch.data() + 3 * pw;
     for (int c = 0; c < 3; ++c) {
         if (!(f.mask >> c & 1)) continue;
-        tile_filter_load_row(px + c, w, pixel_bytes, slot[0]);
+        load_row(px + c, w, pixel_bytes, slot[0]);
         for (int y = 0; y < h; ++y) {
             // Row y + 1 goes where row y - 2 was; rows y - 1 .. y + 1 are then in the ring, the
             // edges repeated.
             if (y + 1 < h)
-                tile_filter_load_row(px + size_t(y + 1) * stride + c, w, pixel_bytes,
-                                     slot[(y + 1) % 3]);
+                load_row(px + size_t(y + 1) * stride + c, w, pixel_bytes, slot[(y + 1) % 3]);
             const int16_t* above = slot[(y > 0 ? y - 1 : 0) % 3] + 1;
             const int16_t* mid = slot[y % 3] + 1;
             const int16_t* below = slot[(y + 1 < h ? y + 1 : y) % 3] + 1;

@@ -64,7 +64,3 @@ void tile_filter_row_reference(const int8_t* taps, const int16_t* above, const i
 void tile_filter_row_avx2(const int8_t* taps, const int16_t* above, const int16_t* mid,
                           const int16_t* below, int w, int16_t* out);
 #endif
-
-// Loads one channel of a row of w pixels (`pixel_bytes` apart) into `row`, w + 2 values with
-// the edges repeated: row[1 .. w] the samples.
-void tile_filter_load_row(const uint8_t* px, int w, int pixel_bytes, int16_t* row);
