@@ -115,21 +115,27 @@ bool fail(std::string* error, std::string why) {
     return false;
 }
 
-}  // namespace
+// Where the decoded lines go: one call per row, top to bottom, each component's line clamped
+// by the receiver; then one `finish`. Calls come from inside the guarded library call, so a
+// receiver must not throw.
+class LineSink {
+  public:
+    virtual ~LineSink() = default;
+    virtual void line(int y, const int32_t* const line[3]) = 0;
+    virtual void finish() {}
+};
 
-bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int skip, uint8_t* out,
-                  size_t stride, int pixel_bytes, std::string* error) {
-    if (pixel_bytes != 3 && pixel_bytes != 4) return fail(error, "pixel size must be 3 or 4");
+// Reads, checks and decodes the codestream, handing its rows to `sink`; `info` is filled by the
+// check before the library sees the bytes (the sink may read it once lines arrive).
+bool decode_lines(const uint8_t* bytes, size_t n, int width, int height, int skip,
+                  Htj2kCodestreamInfo& info, LineSink& sink, std::string* error) {
     if (skip < 0 || skip > kHtj2kMaxLevels) return fail(error, "resolution skip out of range");
-    Htj2kCodestreamInfo info;
     std::string fault = check_htj2k_codestream(bytes, n, width, height, info);
     if (!fault.empty()) return fail(error, fault);
     if (skip > info.levels)
         return fail(error, "the codestream has " + std::to_string(info.levels) +
                                " levels; cannot leave out " + std::to_string(skip));
     const int out_w = htj2k_reduced_side(width, skip), out_h = htj2k_reduced_side(height, skip);
-    if (stride < size_t(out_w) * size_t(pixel_bytes)) return fail(error, "stride too small");
-
     openjph_start();
     const uint64_t warnings = openjph_warnings_on_this_thread();
     // Owned here, outside the guarded call, so that it is destroyed whichever way the call ends.
@@ -147,11 +153,6 @@ bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int ski
                 if (siz.get_recon_width(c) != ojph::ui32(out_w) ||
                     siz.get_recon_height(c) != ojph::ui32(out_h))
                     throw "the library's output size differs from the expected";
-            // The restoration filter was fitted to the whole resolution; a reduced picture is
-            // shown as decoded. It runs on the lines as they come, one row behind them.
-            const TileFilter* filter = skip == 0 && info.filter.on() ? &info.filter : nullptr;
-            FilterRows rows;
-            if (filter) rows.start(out_w);
             for (int y = 0; y < out_h; ++y) {
                 // Each component's line stays valid until that component is pulled again.
                 const int32_t* line[3];
@@ -162,21 +163,9 @@ bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int ski
                         throw "the library gave lines out of order";
                     line[c] = l->i32;
                 }
-                if (filter) {
-                    rows.load(y, line);
-                    if (y > 0)
-                        rows.emit(*filter, y - 1, y, out + size_t(y - 1) * stride, pixel_bytes);
-                    continue;
-                }
-                uint8_t* row = out + size_t(y) * stride;
-                if (pixel_bytes == 4)
-                    interleave4(line, out_w, row);
-                else
-                    interleave3(line, out_w, row);
+                sink.line(y, line);
             }
-            if (filter)
-                rows.emit(*filter, out_h - 1, out_h - 1, out + size_t(out_h - 1) * stride,
-                          pixel_bytes);
+            sink.finish();
             cs.close();
         },
         &why);
@@ -184,4 +173,87 @@ bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int ski
     if (openjph_warnings_on_this_thread() != warnings)
         return fail(error, "OpenJPH warned while decoding (damaged code blocks)");
     return true;
+}
+
+// Pixels for the viewer: interleaved, with the restoration filter on whole-resolution decodes
+// (it was fitted to the whole resolution; a reduced picture is shown as decoded), run one row
+// behind the lines as they come.
+class PixelSink : public LineSink {
+  public:
+    PixelSink(const Htj2kCodestreamInfo& info, int skip, int w, int h, uint8_t* out, size_t stride,
+              int pixel_bytes)
+        : info_(info),
+          skip_(skip),
+          w_(w),
+          h_(h),
+          out_(out),
+          stride_(stride),
+          pixel_bytes_(pixel_bytes) {}
+    void line(int y, const int32_t* const line[3]) override {
+        if (y == 0 && skip_ == 0 && info_.filter.on()) {
+            filter_ = &info_.filter;
+            rows_.start(w_);
+        }
+        if (filter_) {
+            rows_.load(y, line);
+            if (y > 0) rows_.emit(*filter_, y - 1, y, row(y - 1), pixel_bytes_);
+            return;
+        }
+        if (pixel_bytes_ == 4)
+            interleave4(line, w_, row(y));
+        else
+            interleave3(line, w_, row(y));
+    }
+    void finish() override {
+        if (filter_) rows_.emit(*filter_, h_ - 1, h_ - 1, row(h_ - 1), pixel_bytes_);
+    }
+
+  private:
+    uint8_t* row(int y) { return out_ + size_t(y) * stride_; }
+    const Htj2kCodestreamInfo& info_;
+    const int skip_, w_, h_;
+    uint8_t* const out_;
+    const size_t stride_;
+    const int pixel_bytes_;
+    const TileFilter* filter_ = nullptr;
+    FilterRows rows_;
+};
+
+class PlaneSink : public LineSink {
+  public:
+    PlaneSink(int w, int16_t* const planes[3], size_t stride)
+        : w_(w), planes_{planes[0], planes[1], planes[2]}, stride_(stride) {}
+    void line(int y, const int32_t* const line[3]) override {
+        for (int c = 0; c < 3; ++c) clamp_row(line[c], w_, planes_[c] + size_t(y) * stride_);
+    }
+
+  private:
+    static void clamp_row(const int32_t* __restrict in, int w, int16_t* __restrict out) {
+        for (int x = 0; x < w; ++x) out[x] = int16_t(std::min(255, std::max(0, in[x])));
+    }
+    const int w_;
+    int16_t* const planes_[3];
+    const size_t stride_;
+};
+
+}  // namespace
+
+bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int skip, uint8_t* out,
+                  size_t stride, int pixel_bytes, std::string* error) {
+    if (pixel_bytes != 3 && pixel_bytes != 4) return fail(error, "pixel size must be 3 or 4");
+    if (skip < 0 || skip > kHtj2kMaxLevels) return fail(error, "resolution skip out of range");
+    const int out_w = htj2k_reduced_side(width, skip), out_h = htj2k_reduced_side(height, skip);
+    if (stride < size_t(out_w) * size_t(pixel_bytes)) return fail(error, "stride too small");
+    Htj2kCodestreamInfo info;
+    PixelSink sink(info, skip, out_w, out_h, out, stride, pixel_bytes);
+    return decode_lines(bytes, n, width, height, skip, info, sink, error);
+}
+
+bool decode_htj2k_planes(const uint8_t* bytes, size_t n, int width, int height,
+                         int16_t* const planes[3], size_t stride, std::string* error) {
+    if (width < 1 || height < 1) return fail(error, "block size out of range");
+    if (stride < size_t(width)) return fail(error, "stride too small");
+    Htj2kCodestreamInfo info;
+    PlaneSink sink(width, planes, stride);
+    return decode_lines(bytes, n, width, height, 0, info, sink, error);
 }

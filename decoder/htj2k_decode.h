@@ -20,3 +20,9 @@ inline int htj2k_reduced_side(int side, int skip) {
 // `out` may then be partly written. Thread-safe.
 bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int skip, uint8_t* out,
                   size_t stride, int pixel_bytes, std::string* error = nullptr);
+
+// The whole resolution into three planes of samples, 0 .. 255, without the restoration filter:
+// component c's row y at planes[c] + y * stride (elements). What the encoder reads back to fit
+// the filter, with no interleaving to undo. Same checks and failures as decode_htj2k.
+bool decode_htj2k_planes(const uint8_t* bytes, size_t n, int width, int height,
+                         int16_t* const planes[3], size_t stride, std::string* error = nullptr);

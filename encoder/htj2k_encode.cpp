@@ -23,14 +23,17 @@ bool fail(std::vector<uint8_t>& out, std::string* error, std::string why) {
 // at the end of the main header (before the tile's SOT: lengths after it do not move).
 bool add_restoration_filter(const uint8_t* rgb, size_t stride, int width, int height,
                             std::vector<uint8_t>& out, std::string* error) {
-    thread_local std::vector<uint8_t> decoded;  // per thread: no page faults tile after tile
-    decoded.resize(size_t(width) * size_t(height) * 3);
+    // Planes with a pixel of room on every side for the fit's repeated edges; kept per thread so
+    // that tile after tile takes no page faults.
+    thread_local std::vector<int16_t> decoded;
+    const size_t pw = size_t(width) + 2, size = pw * (size_t(height) + 2);
+    decoded.resize(3 * size);
+    int16_t* planes[3];
+    for (int c = 0; c < 3; ++c) planes[c] = decoded.data() + size_t(c) * size + pw + 1;
     std::string why;
-    if (!decode_htj2k(out.data(), out.size(), width, height, 0, decoded.data(), size_t(width) * 3,
-                      3, &why))
+    if (!decode_htj2k_planes(out.data(), out.size(), width, height, planes, pw, &why))
         return fail(out, error, "the codestream just written does not decode: " + why);
-    const TileFilter f =
-        design_tile_filter(rgb, stride, decoded.data(), size_t(width) * 3, width, height);
+    const TileFilter f = design_tile_filter_planes(rgb, stride, planes, pw, width, height);
     if (!f.on()) return true;
     size_t pos = 2;  // after SOC
     while (pos + 4 <= out.size() && !(out[pos] == 0xFF && out[pos + 1] == 0x90))

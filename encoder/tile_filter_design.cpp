@@ -89,37 +89,33 @@ void deinterleave(const uint8_t* __restrict rgb, int w, int16_t* __restrict r,
 
 }  // namespace
 
-TileFilter design_tile_filter(const uint8_t* src, size_t src_stride, const uint8_t* dec,
-                              size_t dec_stride, int w, int h) {
+TileFilter design_tile_filter_planes(const uint8_t* src, size_t src_stride, int16_t* const dec[3],
+                                     size_t dec_stride, int w, int h) {
     TileFilter f;
     if (w < 1 || h < 1) return f;
-    // Each channel once into planes: the decoded one padded by its edges repeated one pixel out
-    // (as the filter reads it, decoder/tile_filter.cpp), the source one as it is.
-    const size_t pw = size_t(w) + 2, dsize = pw * (size_t(h) + 2), ssize = size_t(w) * size_t(h);
+    // The decoded planes padded by their edges repeated one pixel out, as the filter reads them
+    // (decoder/tile_filter.cpp); the source's channels once into planes of their own.
+    const size_t pw = dec_stride, ssize = size_t(w) * size_t(h);
     // Kept per thread: a few megabytes a tile, which freed and taken again each time cost page
     // faults as much as the fit itself.
     thread_local std::vector<int16_t> planes, rows;
-    planes.resize(3 * (dsize + ssize));
+    planes.resize(3 * ssize);
     rows.resize(size_t(w) * (N + 2));
-    int16_t *dp[3], *sp[3];
-    for (int c = 0; c < 3; ++c) {
-        dp[c] = planes.data() + size_t(c) * dsize;
-        sp[c] = planes.data() + 3 * dsize + size_t(c) * ssize;
-    }
+    int16_t* sp[3];
+    for (int c = 0; c < 3; ++c) sp[c] = planes.data() + size_t(c) * ssize;
     for (int y = 0; y < h; ++y) {
-        deinterleave(dec + size_t(y) * dec_stride, w, dp[0] + size_t(y + 1) * pw + 1,
-                     dp[1] + size_t(y + 1) * pw + 1, dp[2] + size_t(y + 1) * pw + 1);
         deinterleave(src + size_t(y) * src_stride, w, sp[0] + size_t(y) * size_t(w),
                      sp[1] + size_t(y) * size_t(w), sp[2] + size_t(y) * size_t(w));
         for (int c = 0; c < 3; ++c) {
-            int16_t* drow = dp[c] + size_t(y + 1) * pw + 1;
+            int16_t* drow = dec[c] + size_t(y) * pw;
             drow[-1] = drow[0];
             drow[w] = drow[w - 1];
         }
     }
     for (int c = 0; c < 3; ++c) {
-        std::copy(dp[c] + pw, dp[c] + 2 * pw, dp[c]);
-        std::copy(dp[c] + size_t(h) * pw, dp[c] + size_t(h + 1) * pw, dp[c] + size_t(h + 1) * pw);
+        std::copy(dec[c] - 1, dec[c] + w + 1, dec[c] - pw - 1);
+        const int16_t* last = dec[c] + size_t(h - 1) * pw;
+        std::copy(last - 1, last + w + 1, dec[c] + size_t(h) * pw - 1);
     }
 
     int16_t* u[N];
@@ -130,7 +126,7 @@ TileFilter design_tile_filter(const uint8_t* src, size_t src_stride, const uint8
     for (int c = 0; c < 3; ++c) {
         // out = p + sum t_k u_k / 128 with u_k = (pair's two pixels) - 2 p; the target is
         // source - p.
-        const auto above = [&](int y) { return dp[c] + size_t(y) * pw + 1; };
+        const auto above = [&](int y) { return dec[c] + (ptrdiff_t(y) - 1) * ptrdiff_t(pw); };
         int64_t sums[15] = {};
         for (int y = 0; y < h; ++y) {
             const int16_t* mid = above(y + 1);
@@ -179,4 +175,17 @@ TileFilter design_tile_filter(const uint8_t* src, size_t src_stride, const uint8
         std::copy(q, q + N, f.taps[c]);
     }
     return f;
+}
+
+TileFilter design_tile_filter(const uint8_t* src, size_t src_stride, const uint8_t* dec,
+                              size_t dec_stride, int w, int h) {
+    if (w < 1 || h < 1) return TileFilter{};
+    const size_t pw = size_t(w) + 2, size = pw * (size_t(h) + 2);
+    std::vector<int16_t> planes(3 * size);
+    int16_t* dp[3];
+    for (int c = 0; c < 3; ++c) dp[c] = planes.data() + size_t(c) * size + pw + 1;
+    for (int y = 0; y < h; ++y)
+        deinterleave(dec + size_t(y) * dec_stride, w, dp[0] + size_t(y) * pw,
+                     dp[1] + size_t(y) * pw, dp[2] + size_t(y) * pw);
+    return design_tile_filter_planes(src, src_stride, dp, pw, w, h);
 }

@@ -15,3 +15,9 @@ constexpr double kTileFilterMinGain = 0.02;
 // `dec_stride` bytes apart.
 TileFilter design_tile_filter(const uint8_t* src, size_t src_stride, const uint8_t* dec,
                               size_t dec_stride, int w, int h);
+
+// The same from the decoded pixels as three planes of samples (decode_htj2k_planes):
+// channel c's row y at dec[c] + y * dec_stride, with one element of room on every side (rows -1
+// and h, columns -1 and w), which this fills with the edges repeated.
+TileFilter design_tile_filter_planes(const uint8_t* src, size_t src_stride, int16_t* const dec[3],
+                                     size_t dec_stride, int w, int h);

@@ -235,6 +235,12 @@ TEST(TileFilter, TheCodestreamCarriesItAndTheDecoderAppliesIt) {
     ASSERT_TRUE(
         decode_htj2k(plain_cs.data(), plain_cs.size(), w, h, 0, plain.data(), size_t(w) * 4, 4));
     EXPECT_LT(sse(filtered, 4, src, 3, n), 0.98 * sse(plain, 4, src, 3, n));
+    // What the encoder reads back to fit the filter: the samples before it, in planes.
+    std::vector<int16_t> planes(3 * n, -1);
+    int16_t* const plane[3] = {planes.data(), planes.data() + n, planes.data() + 2 * n};
+    ASSERT_TRUE(decode_htj2k_planes(cs.data(), cs.size(), w, h, plane, size_t(w)));
+    for (size_t i = 0; i < 3 * n; ++i)
+        ASSERT_EQ(planes[i], plain[i % n * 4 + i / n]) << "channel " << i / n << " pixel " << i % n;
     std::vector<int16_t> scratch;
     apply_tile_filter(info.filter, plain.data(), size_t(w) * 4, w, h, 4, scratch);
     EXPECT_EQ(filtered, plain);
@@ -257,6 +263,7 @@ TEST(TileFilter, TheCodestreamCarriesItAndTheDecoderAppliesIt) {
     EXPECT_FALSE(decode_htj2k(damaged.data(), damaged.size(), w, h, 0, filtered.data(),
                               size_t(w) * 4, 4, &error));
     EXPECT_EQ(error, "the tile filter's channel mask is not 1-7");
+    EXPECT_FALSE(decode_htj2k_planes(damaged.data(), damaged.size(), w, h, plane, size_t(w)));
     Bytes twice = cs;
     const Bytes segment = tile_filter_segment(info.filter);
     twice.insert(twice.begin() + ptrdiff_t(seg), segment.begin(), segment.end());
