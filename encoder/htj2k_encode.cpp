@@ -9,9 +9,15 @@
 #include "decoder/openjph.h"
 #include "decoder/openjph_headers.h"
 #include "decoder/tile_filter.h"
+#include "encoder/clones.h"
 #include "encoder/tile_filter_design.h"
 
 namespace {
+
+// One colour channel of a row of RGB pixels into the library's line of samples.
+QV_CLONES void widen_channel(const uint8_t* __restrict rgb, int w, int32_t* __restrict out) {
+    for (int x = 0; x < w; ++x) out[x] = rgb[3 * x];
+}
 
 bool fail(std::vector<uint8_t>& out, std::string* error, std::string why) {
     out.clear();
@@ -88,8 +94,7 @@ bool encode_htj2k(const uint8_t* rgb, size_t stride, int width, int height,
                 for (int k = 0; k < 3; ++k) {
                     if (!line || c != ojph::ui32(k) || line->size < size_t(width))
                         throw "the library asked for lines out of order";
-                    const uint8_t* s = row + k;
-                    for (int x = 0; x < width; ++x, s += 3) line->i32[x] = *s;
+                    widen_channel(row + k, width, line->i32);
                     line = cs.exchange(line, c);
                 }
             }
