@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc)
 WORLD      ?= $(BUILD)/world
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build build-asan build-tsan run data install uninstall test test-asan tsan fuzz soak bench rd format clean
+.PHONY: all deps build build-asan build-tsan run data install uninstall test test-asan tsan fuzz soak bench rd speed format clean
 
 all: build
 
@@ -66,6 +66,11 @@ bench: build
 RD_ARGS ?=
 rd: build
 	bench/rd.sh $(BUILD) $(BUILD)/rd $(RD_ARGS)
+
+# Coding speed on the rate-distortion photo mosaic: the one-file form against the folder form
+# (import) and against JPEG, OpenJPEG and OpenJPH (whole commands on one thread), in one run.
+speed: build
+	bench/speed.sh $(BUILD) $(BUILD)/rd
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -4,7 +4,7 @@ set -e
 PACKAGES="build-essential cmake pkg-config libsdl1.2-dev libgtk2.0-dev zlib1g-dev libvips-dev
 libdeflate-dev libopenjph-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xdotool imagemagick
 x11-apps x11-utils clang libclang-rt-14-dev valgrind libpng-dev groff-base desktop-file-utils mate-backgrounds
-gnuplot-nox libopenjp2-tools openjph-tools libvips-tools"
+gnuplot-nox libopenjp2-tools openjph-tools libvips-tools bc time"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
