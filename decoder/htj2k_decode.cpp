@@ -59,6 +59,11 @@ void interleave3(const int32_t* const line[3], int w, uint8_t* row) {
             row[3 * size_t(x) + c] = uint8_t(std::min(255, std::max(0, line[c][x])));
 }
 
+// One component's line into 16-bit samples 0 .. 255.
+void clamp_row(const int32_t* __restrict in, int w, int16_t* __restrict out) {
+    for (int x = 0; x < w; ++x) out[x] = int16_t(std::min(255, std::max(0, in[x])));
+}
+
 // The last three rows of the three components, padded for the restoration filter's row kernel
 // (component c's row y in slot 3c + y % 3), and the three filtered rows (slots 9-11).
 class FilterRows {
@@ -72,8 +77,7 @@ class FilterRows {
     void load(int y, const int32_t* const line[3]) {
         for (int c = 0; c < 3; ++c) {
             int16_t* row = slot(c, y);
-            for (int x = 0; x < w_; ++x)
-                row[x + 1] = int16_t(std::min(255, std::max(0, line[c][x])));
+            clamp_row(line[c], w_, row + 1);
             row[0] = row[1];
             row[w_ + 1] = row[w_];
         }
@@ -115,21 +119,22 @@ bool fail(std::string* error, std::string why) {
     return false;
 }
 
-// Where the decoded lines go: one call per row, top to bottom, each component's line clamped
-// by the receiver; then one `finish`. Calls come from inside the guarded library call, so a
-// receiver must not throw.
+// Where the decoded lines go: `begin` with what the check read from the codestream, then one
+// call per row, top to bottom, each component's line clamped by the receiver, then `finish`.
+// Calls come from inside the guarded library call, so a receiver must not throw.
 class LineSink {
   public:
     virtual ~LineSink() = default;
+    virtual void begin(const Htj2kCodestreamInfo&) {}
     virtual void line(int y, const int32_t* const line[3]) = 0;
     virtual void finish() {}
 };
 
-// Reads, checks and decodes the codestream, handing its rows to `sink`; `info` is filled by the
-// check before the library sees the bytes (the sink may read it once lines arrive).
-bool decode_lines(const uint8_t* bytes, size_t n, int width, int height, int skip,
-                  Htj2kCodestreamInfo& info, LineSink& sink, std::string* error) {
-    if (skip < 0 || skip > kHtj2kMaxLevels) return fail(error, "resolution skip out of range");
+// Checks and decodes the codestream (`skip` already within 0 .. kHtj2kMaxLevels), handing its
+// rows to `sink`.
+bool decode_lines(const uint8_t* bytes, size_t n, int width, int height, int skip, LineSink& sink,
+                  std::string* error) {
+    Htj2kCodestreamInfo info;
     std::string fault = check_htj2k_codestream(bytes, n, width, height, info);
     if (!fault.empty()) return fail(error, fault);
     if (skip > info.levels)
@@ -153,6 +158,7 @@ bool decode_lines(const uint8_t* bytes, size_t n, int width, int height, int ski
                 if (siz.get_recon_width(c) != ojph::ui32(out_w) ||
                     siz.get_recon_height(c) != ojph::ui32(out_h))
                     throw "the library's output size differs from the expected";
+            sink.begin(info);
             for (int y = 0; y < out_h; ++y) {
                 // Each component's line stays valid until that component is pulled again.
                 const int32_t* line[3];
@@ -180,23 +186,18 @@ bool decode_lines(const uint8_t* bytes, size_t n, int width, int height, int ski
 // behind the lines as they come.
 class PixelSink : public LineSink {
   public:
-    PixelSink(const Htj2kCodestreamInfo& info, int skip, int w, int h, uint8_t* out, size_t stride,
-              int pixel_bytes)
-        : info_(info),
-          skip_(skip),
-          w_(w),
-          h_(h),
-          out_(out),
-          stride_(stride),
-          pixel_bytes_(pixel_bytes) {}
+    PixelSink(int skip, int w, int h, uint8_t* out, size_t stride, int pixel_bytes)
+        : skip_(skip), w_(w), h_(h), out_(out), stride_(stride), pixel_bytes_(pixel_bytes) {}
+    void begin(const Htj2kCodestreamInfo& info) override {
+        filtered_ = skip_ == 0 && info.filter.on();
+        if (!filtered_) return;
+        filter_ = info.filter;
+        rows_.start(w_);
+    }
     void line(int y, const int32_t* const line[3]) override {
-        if (y == 0 && skip_ == 0 && info_.filter.on()) {
-            filter_ = &info_.filter;
-            rows_.start(w_);
-        }
-        if (filter_) {
+        if (filtered_) {
             rows_.load(y, line);
-            if (y > 0) rows_.emit(*filter_, y - 1, y, row(y - 1), pixel_bytes_);
+            if (y > 0) rows_.emit(filter_, y - 1, y, row(y - 1), pixel_bytes_);
             return;
         }
         if (pixel_bytes_ == 4)
@@ -205,17 +206,17 @@ class PixelSink : public LineSink {
             interleave3(line, w_, row(y));
     }
     void finish() override {
-        if (filter_) rows_.emit(*filter_, h_ - 1, h_ - 1, row(h_ - 1), pixel_bytes_);
+        if (filtered_) rows_.emit(filter_, h_ - 1, h_ - 1, row(h_ - 1), pixel_bytes_);
     }
 
   private:
     uint8_t* row(int y) { return out_ + size_t(y) * stride_; }
-    const Htj2kCodestreamInfo& info_;
     const int skip_, w_, h_;
     uint8_t* const out_;
     const size_t stride_;
     const int pixel_bytes_;
-    const TileFilter* filter_ = nullptr;
+    bool filtered_ = false;
+    TileFilter filter_;
     FilterRows rows_;
 };
 
@@ -228,9 +229,6 @@ class PlaneSink : public LineSink {
     }
 
   private:
-    static void clamp_row(const int32_t* __restrict in, int w, int16_t* __restrict out) {
-        for (int x = 0; x < w; ++x) out[x] = int16_t(std::min(255, std::max(0, in[x])));
-    }
     const int w_;
     int16_t* const planes_[3];
     const size_t stride_;
@@ -244,16 +242,14 @@ bool decode_htj2k(const uint8_t* bytes, size_t n, int width, int height, int ski
     if (skip < 0 || skip > kHtj2kMaxLevels) return fail(error, "resolution skip out of range");
     const int out_w = htj2k_reduced_side(width, skip), out_h = htj2k_reduced_side(height, skip);
     if (stride < size_t(out_w) * size_t(pixel_bytes)) return fail(error, "stride too small");
-    Htj2kCodestreamInfo info;
-    PixelSink sink(info, skip, out_w, out_h, out, stride, pixel_bytes);
-    return decode_lines(bytes, n, width, height, skip, info, sink, error);
+    PixelSink sink(skip, out_w, out_h, out, stride, pixel_bytes);
+    return decode_lines(bytes, n, width, height, skip, sink, error);
 }
 
 bool decode_htj2k_planes(const uint8_t* bytes, size_t n, int width, int height,
                          int16_t* const planes[3], size_t stride, std::string* error) {
     if (width < 1 || height < 1) return fail(error, "block size out of range");
     if (stride < size_t(width)) return fail(error, "stride too small");
-    Htj2kCodestreamInfo info;
     PlaneSink sink(width, planes, stride);
-    return decode_lines(bytes, n, width, height, 0, info, sink, error);
+    return decode_lines(bytes, n, width, height, 0, sink, error);
 }
